@@ -1,0 +1,45 @@
+// Start-up: one running copy per user, the window, the message loop.
+
+#include "app/ErrorDisplay.h"
+#include "app/MainForm.h"
+#include "platform/CodeSignature.h"
+#include "platform/OutsideMessages.h"
+#include "platform/Platform.h"
+#include "platform/SingleInstance.h"
+#include "platform/TerminationSignals.h"
+
+int main(int argc, char** argv)
+{
+    if (!VerifyOwnCodeSignature()) return 0;
+
+    // A second copy ends silently: no window, no log line, exit code 0.
+    std::unique_ptr<SingleInstance> instance = SingleInstance::Acquire(500);
+    if (!instance) return 0;
+
+    LoaderApplication app(argc, argv);
+    // SIGINT and SIGTERM close the window the way the user would. Installed first, so that a
+    // signal arriving during start-up waits in the event loop until the window exists.
+    InstallTerminationHandler(&app, [] {
+        if (MainForm) MainForm->close();
+    });
+    try {
+        TMainForm form(QCoreApplication::arguments().mid(1));
+        MainForm = &form;
+
+        std::unique_ptr<OutsideMessageSource> messages = OutsideMessageSource::Start(RuntimeDirectory());
+        if (messages)
+            QObject::connect(messages.get(), &OutsideMessageSource::messageReceived, &form,
+                             [&form](quint32 message, quint64 wParam) {
+                                 form.HandleWindowMessage(message, wParam);
+                             });
+
+        form.show();
+        app.exec();
+        MainForm = nullptr;
+    } catch (...) {
+        MainForm = nullptr;
+        ShowException(std::current_exception());
+        return 0;
+    }
+    return 0;
+}

@@ -1,0 +1,12 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and runs every test: the plain build first, then the build with
+# AddressSanitizer and UndefinedBehaviorSanitizer.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/setup-deps.sh
+
+scripts/build.sh default
+ctest --preset default -j2
+
+scripts/build.sh asan
+ctest --preset asan -j2

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QString>
+#include <QTemporaryDir>
+#include <functional>
+#include <ostream>
+
+// Prints QStrings readably in failure messages.
+void PrintTo(const QString& text, std::ostream* os);
+
+// Processes events until condition holds or timeoutMs passes; returns the condition.
+bool WaitFor(const std::function<bool()>& condition, int timeoutMs = 10000);
+
+// A private runtime folder and a copy of the loader in a folder of its own, so that side-by-side
+// copies, their settings and logs never meet.
+struct LoaderSandbox {
+    QTemporaryDir runtime;
+    QTemporaryDir exeDir;
+    QString exePath;  // the loader's copy
+    LoaderSandbox();
+};
