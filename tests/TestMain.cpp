@@ -1,13 +1,15 @@
 // Test discovery runs each binary with --gtest_list_tests and no display: create the application
-// only when tests actually run.
+// only when tests actually run. It is the loader's own application class, so an error that
+// escapes an event handler is handled the way the loader handles it.
 
-#include <QApplication>
+#include "app/ErrorDisplay.h"
+
 #include <gtest/gtest.h>
 
 int main(int argc, char** argv)
 {
     testing::InitGoogleTest(&argc, argv);
     if (GTEST_FLAG_GET(list_tests)) return RUN_ALL_TESTS();
-    QApplication app(argc, argv);
+    LoaderApplication app(argc, argv);
     return RUN_ALL_TESTS();
 }
