@@ -16,8 +16,8 @@ class QWidget;
 class TFWLoaderDevGroup {
 public:
     // devPanel: the window's device area, which stacks the boxes in the order they are made.
-    // top: where the caller wants the box. Boxes stack in the order they are made, so a new box
-    // always goes below the existing ones and the value decides nothing more.
+    // top: where the caller wants the box; a new box always goes below the existing ones, so
+    // the value decides nothing more.
     TFWLoaderDevGroup(QWidget* devPanel, int top, const QString& serialText,
                       const QString& bootloaderText, const QString& firmwareText);
     // Takes the box out of the device area, then destroys the controls.
