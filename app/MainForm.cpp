@@ -115,12 +115,12 @@ void TMainForm::FitLabelsToText()
 
 void TMainForm::HandleWindowMessage(quint32 message, quint64 wParam)
 {
-    Q_UNUSED(wParam);
     if (message == kRestoreMessage) {
         if (windowState() & Qt::WindowMinimized) {
             setWindowState(windowState() & ~Qt::WindowMinimized);
             show();
         }
+    } else if (message == kDeviceChangeMessage) {
+        WMDeviceChange(wParam);
     }
-    // The device-change notification (537) is received here and reaches discovery once it exists.
 }

@@ -26,6 +26,17 @@ public:
     // Outside messages, dispatched like the two window messages the window handles itself.
     void HandleWindowMessage(quint32 message, quint64 wParam);
 
+    // The device-change notification (537). wParam 7, the set of devices changed, restarts
+    // DevTimer, so a burst of notifications leads to one scan 100 ms after the last of them.
+    void WMDeviceChange(quint64 wParam);
+
+    // Builds the record's panel below the existing ones and stores it in its Panel. Call it
+    // after the record has joined DeviceList: the panel's top is DeviceList's size * 80.
+    TFWLoaderDevGroup& CreateDevicePanel(TDevEntry& record);
+    // Sets the status line of the device's panel in the colour of kind (1 Error, 2 Success,
+    // other values the usual text colour); nothing happens for a device without a panel.
+    void ShowDeviceStatus(TDevEntry& device, const QString& text, int kind);
+
     // Components that the layout file cannot hold.
     QTimer* DevTimer = nullptr;
     QTimer* RescanTimer = nullptr;

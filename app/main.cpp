@@ -2,7 +2,9 @@
 
 #include "app/ErrorDisplay.h"
 #include "app/MainForm.h"
+#include "app/MessageWiring.h"
 #include "platform/CodeSignature.h"
+#include "platform/DeviceNotifications.h"
 #include "platform/OutsideMessages.h"
 #include "platform/Platform.h"
 #include "platform/SingleInstance.h"
@@ -26,12 +28,12 @@ int main(int argc, char** argv)
         TMainForm form(QCoreApplication::arguments().mid(1));
         MainForm = &form;
 
-        std::unique_ptr<OutsideMessageSource> messages = OutsideMessageSource::Start(RuntimeDirectory());
-        if (messages)
-            QObject::connect(messages.get(), &OutsideMessageSource::messageReceived, &form,
-                             [&form](quint32 message, quint64 wParam) {
-                                 form.HandleWindowMessage(message, wParam);
-                             });
+        std::unique_ptr<OutsideMessageSource> messages =
+            OutsideMessageSource::Start(RuntimeDirectory());
+        if (messages) ConnectOutsideMessages(*messages, form);
+        // Where the system gives no device notifications (no udev), the socket still does.
+        std::unique_ptr<DeviceChangeMonitor> deviceChanges = DeviceChangeMonitor::Start();
+        if (deviceChanges) ConnectDeviceChanges(*deviceChanges, form);
 
         form.show();
         app.exec();
