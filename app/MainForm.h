@@ -62,9 +62,22 @@ public:
     QString LoaderDirectory() const;
     // ---- end of event log
 
+    // ---- Settings file (app/MainFormSettings.cpp); window thread only. Each raises LoaderError
+    // "Unable to write to <path>" when the system refuses a write.
+    void PrepareSettings();
+    void LoadSettings();
+    void SaveSettings();
+    // LoaderDirectory() + "GXFWLoader.ini".
+    QString SettingsFilePath() const;
+    // The height of reLog as the splitter above it sets it.
+    int LogHeight();
+    void SetLogHeight(int height);
+    // ---- end of settings file
+
 private:
     void SetUpLayout();
-    void SetUpLogView();  // app/MainFormLog.cpp
+    void SetUpLogView();       // app/MainFormLog.cpp
+    void LayOutWhileHidden();  // app/MainFormSettings.cpp
     Anchors* fileGroupAnchors_ = nullptr;
 };
 
