@@ -32,6 +32,7 @@ QStringList DialogNameFilters(const QString& filter)
 TMainForm::TMainForm(const QStringList& arguments, QWidget* parent) : QWidget(parent)
 {
     SetUpLayout();
+    SetUpLogView();
 
     // LoadedFirmware, ExeDirectory, DeviceList, the flags and DeviceListLock start as declared.
     RescanTimer = new QTimer(this);

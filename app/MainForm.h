@@ -2,12 +2,16 @@
 // The loader's one window and the holder of the state the rest of the loader shares. Members are
 // defined in the files of the subsystems they serve; this file has the layout and start-up state.
 
+#include "app/LogFormat.h"
 #include "devices/Structs.h"
 #include "ui_MainForm.h"
 
+#include <QDateTime>
 #include <QStringList>
 #include <QWidget>
 
+#include <functional>
+#include <initializer_list>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -55,8 +59,36 @@ public:
     // Right-aligned labels grow to the left. Called again whenever captions change.
     void FitLabelsToText();
 
+    // ---- Event log (app/MainFormLog.cpp); window thread only. Workers use app/LogHandOver.h.
+    void AddLog(int kind, const QString& format, std::initializer_list<LogArg> args = {});
+    void AddDeviceLog(int kind, int32_t device, const QString& format,
+                      std::initializer_list<LogArg> args = {});
+    void AddLogText(int kind, const QString& text);
+    void AddDeviceLogText(int kind, int32_t device, const QString& text);
+    void AddLogLine(int kind, const QString& line);
+    void WriteLogFile(const QString& line);
+    // The local clock that names the daily file and stamps its lines; tests set a fixed one.
+    std::function<QDateTime()> LogClock = [] { return QDateTime::currentDateTime(); };
+    // ExeDirectory, or the executable's folder while ExeDirectory is not set yet.
+    QString LoaderDirectory() const;
+    // ---- end of event log
+
+    // ---- Settings file (app/MainFormSettings.cpp); window thread only. Each raises LoaderError
+    // "Unable to write to <path>" when the system refuses a write.
+    void PrepareSettings();
+    void LoadSettings();
+    void SaveSettings();
+    // LoaderDirectory() + "GXFWLoader.ini".
+    QString SettingsFilePath() const;
+    // The height of reLog as the splitter above it sets it.
+    int LogHeight();
+    void SetLogHeight(int height);
+    // ---- end of settings file
+
 private:
     void SetUpLayout();
+    void SetUpLogView();       // app/MainFormLog.cpp
+    void LayOutWhileHidden();  // app/MainFormSettings.cpp
     Anchors* fileGroupAnchors_ = nullptr;
 };
 
@@ -71,3 +103,8 @@ inline constexpr int kDesignLogHeight = 165;
 inline constexpr int kDevPanelMinimumHeight = 90;
 inline constexpr const char* kOpenDialogFilter =
     "Encode Raw binary|*.eraw|Raw binary|*.raw|Any files|*.*";
+
+// The log view keeps this many newest lines and drops the oldest; the daily file keeps all. A
+// loader on a production line runs for days: the view's memory and the cost of a new line must
+// not grow with the run.
+inline constexpr int kLogViewMaxLines = 20000;

@@ -1,0 +1,106 @@
+// The event log: every line ends in AddLogLine on the window thread, which shows it in reLog and,
+// while cbWritelogToFile is ticked, appends it to the daily file.
+
+#include "app/LogFile.h"
+#include "app/MainForm.h"
+
+#include <QCoreApplication>
+#include <QScrollBar>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
+
+namespace {
+// How many blocks a text adds to the document beyond its own: QTextCursor::insertText starts a
+// new block at each of these (U+FDD0 and U+FDD1 mark frames).
+int BlockBreaks(const QString& text)
+{
+    int breaks = 0;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t c = text[i].unicode();
+        if (c == u'\r' && i + 1 < text.size() && text[i + 1] == QLatin1Char('\n')) ++i;
+        if (c == u'\n' || c == u'\r' || c == QChar::ParagraphSeparator || c == u'\xFDD0' ||
+            c == u'\xFDD1')
+            ++breaks;
+    }
+    return breaks;
+}
+}  // namespace
+
+void TMainForm::SetUpLogView()
+{
+    // The document drops its oldest blocks itself once it holds the maximum. Undo is off: its
+    // history would keep every line ever shown.
+    reLog->setUndoRedoEnabled(false);
+    reLog->setMaximumBlockCount(kLogViewMaxLines);
+}
+
+QString TMainForm::LoaderDirectory() const
+{
+    if (!ExeDirectory.isEmpty()) return ExeDirectory;
+    return QCoreApplication::applicationDirPath() + QLatin1Char('/');
+}
+
+void TMainForm::AddLog(int kind, const QString& format, std::initializer_list<LogArg> args)
+{
+    const QString text = FormatLogTextInto(format.size() + kLogBufferExtra, format, args);
+    AddLogLine(kind, LogLinePrefix(0) + text);
+}
+
+void TMainForm::AddDeviceLog(int kind, int32_t device, const QString& format,
+                             std::initializer_list<LogArg> args)
+{
+    const QString text = FormatLogTextInto(format.size() + kDeviceLogBufferExtra, format, args);
+    AddLogLine(kind, LogLinePrefix(device) + text);
+}
+
+void TMainForm::AddLogText(int kind, const QString& text)
+{
+    AddDeviceLogText(kind, 0, text);
+}
+
+void TMainForm::AddDeviceLogText(int kind, int32_t device, const QString& text)
+{
+    AddLogLine(kind, LogLinePrefix(device) + text);
+}
+
+void TMainForm::AddLogLine(int kind, const QString& line)
+{
+    QTextDocument* document = reLog->document();
+    QScrollBar* vertical = reLog->verticalScrollBar();
+    QScrollBar* horizontal = reLog->horizontalScrollBar();
+    const int top = vertical->value();
+    const int left = horizontal->value();
+    const int blocksBefore = document->blockCount();
+
+    // Appended as a new last line, in the kind's colour from its first character.
+    QTextCharFormat format;
+    format.setForeground(QColor::fromRgb(LogKindRgb(kind)));
+    QTextCursor cursor(document);
+    cursor.beginEditBlock();
+    cursor.movePosition(QTextCursor::End);
+    const bool first = document->isEmpty();
+    if (!first) cursor.insertBlock(QTextBlockFormat(), format);
+    cursor.insertText(line, format);
+    cursor.endEditBlock();
+
+    WriteLogFile(line);
+
+    // One line down from where the reader was. When the document dropped its oldest lines, the
+    // lines in view moved up by as many, so the same view is that many lines higher now.
+    const int added = (first ? 0 : 1) + BlockBreaks(line);
+    const int dropped = std::max(0, blocksBefore + added - document->blockCount());
+    // The caret goes back to the end, but the view stays where the scrolling puts it.
+    reLog->setTextCursor(cursor);
+    horizontal->setValue(left);
+    vertical->setValue(std::max(0, top - dropped) + 1);
+}
+
+void TMainForm::WriteLogFile(const QString& line)
+{
+    // Read at every line: ticking or clearing the box takes effect at the next one.
+    if (!cbWritelogToFile->isChecked()) return;
+    // File errors are silent: the line stays in the view.
+    AppendDailyLogLine(LoaderDirectory(), LogClock ? LogClock() : QDateTime::currentDateTime(),
+                       line);
+}

@@ -1,0 +1,8 @@
+#include "platform/UiLanguage.h"
+
+#include <windows.h>
+
+int SystemUiLanguageId()
+{
+    return GetUserDefaultUILanguage();
+}
