@@ -39,6 +39,9 @@ TMainForm::TMainForm(const QStringList& arguments, QWidget* parent) : QWidget(pa
     RescanTimer->setObjectName(QStringLiteral("RescanTimer"));
     RescanTimer->setInterval(3000);
 
+    connect(btnFwLoad, &QPushButton::clicked, this, &TMainForm::btnFwLoadClick);
+    connect(btnFwOpen, &QPushButton::clicked, this, &TMainForm::btnFwOpenClick);
+
     const CommandLineOptions options = ParseCommandLine(arguments, CommandLinePathRule());
     ExternalFirmwareAllowed = options.ExternalFirmwareAllowed;
     SkipCompatibilityCheck = options.SkipCompatibilityCheck;

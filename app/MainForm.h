@@ -4,6 +4,8 @@
 
 #include "app/LogFormat.h"
 #include "devices/Structs.h"
+#include "firmware/FirmwareBlock.h"
+#include "firmware/FirmwareImage.h"
 #include "ui_MainForm.h"
 
 #include <QDateTime>
@@ -85,7 +87,18 @@ public:
     void SetLogHeight(int height);
     // ---- end of settings file
 
+    // ---- Firmware selection (firmware/FirmwareSelection.cpp); window thread only.
+    // Fills blocks and version from the embedded image or, in external mode, the file named in
+    // edFWFile; shows the version and date and logs the load. False after logging a failure.
+    bool LoadFirmware(TFirmwareBlockList& blocks, TFirmwareVersion& version);
+    bool LoadFirmwareFile(TFirmwareBlockList& blocks, TFirmwareVersion& version);
+    bool LoadFirmwareResource(TFirmwareBlockList& blocks, TFirmwareVersion& version);
+    void btnFwLoadClick();  // Read
+    void btnFwOpenClick();  // "..."
+    // ---- end of firmware selection
+
 private:
+    FirmwareLogFunction FirmwareLog();
     void SetUpLayout();
     void SetUpLogView();       // app/MainFormLog.cpp
     void LayOutWhileHidden();  // app/MainFormSettings.cpp
