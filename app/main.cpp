@@ -3,6 +3,7 @@
 #include "app/ErrorDisplay.h"
 #include "app/MainForm.h"
 #include "platform/CodeSignature.h"
+#include "platform/DynamicLibrary.h"
 #include "platform/OutsideMessages.h"
 #include "platform/Platform.h"
 #include "platform/SingleInstance.h"
@@ -10,6 +11,9 @@
 
 int main(int argc, char** argv)
 {
+    // Before anything can load a library: the driver libraries are loaded by name later, and a
+    // copy planted in the folder the program is started from must never be the one found.
+    RemoveWorkingFolderFromLibrarySearch();
     if (!VerifyOwnCodeSignature()) return 0;
 
     // A second copy ends silently: no window, no log line, exit code 0.
