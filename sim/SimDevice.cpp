@@ -23,9 +23,11 @@ std::set<std::string>& OpenDevices()
     static std::set<std::string> open;
     return open;
 }
-std::string OpenKey(const std::string& dir, const std::string& serial)
+// One connection per device and plug-in: a handle left from before an unplug does not keep the
+// device, plugged in again, from being opened.
+std::string OpenKey(const std::string& dir, const std::string& serial, uint32_t plugCount)
 {
-    return dir + '\n' + serial;
+    return dir + '\n' + serial + '\n' + std::to_string(plugCount);
 }
 
 uint16_t U16(const uint8_t* p)
@@ -124,7 +126,7 @@ std::shared_ptr<Connection> Connection::Open(const std::string& dir, Driver driv
     }
     {
         std::lock_guard lock(openMutex);
-        if (!OpenDevices().insert(OpenKey(dir, serial)).second) {
+        if (!OpenDevices().insert(OpenKey(dir, serial, setup->PlugCount)).second) {
             error = OpenError::Busy;
             return nullptr;
         }
@@ -145,7 +147,7 @@ Connection::Connection(const std::string& dir, Driver driver, std::string serial
 Connection::~Connection()
 {
     std::lock_guard lock(openMutex);
-    OpenDevices().erase(OpenKey(folder_.Dir(), serial_));
+    OpenDevices().erase(OpenKey(folder_.Dir(), serial_, plugCount_));
 }
 
 void Connection::Close()

@@ -101,7 +101,12 @@ bool SetDeviceField(DeviceSetup& d, std::string_view key, std::string_view value
     if (key == "plug_count") return SetNumber(d.PlugCount, value, UINT32_MAX, key, error);
     if (key == "description") return SetText(d.Description, value, key, error);
     if (key == "device_code") return SetNumber(d.DeviceCode, value, 0xFFFF, key, error);
-    if (key == "mode") return SetMode(d.Current, value, error);
+    if (key == "mode") {
+        // The device comes up in the same mode again unless next_mode (after it) says otherwise.
+        if (!SetMode(d.Current, value, error)) return false;
+        d.NextMode = d.Current;
+        return true;
+    }
     if (key == "next_mode") return SetMode(d.NextMode, value, error);
     if (key == "firmware") return SetText(d.Firmware, value, key, error);
     if (key == "bootloader") return SetText(d.Bootloader, value, key, error);

@@ -35,7 +35,7 @@ struct DeviceSetup {
     uint32_t UnplugAfterParts = 0;    // unplugged when the next part arrives; 0: never
     uint32_t PartsWritten = 0;        // write-part packets since plug-in
     int32_t ReadWaitMs = -1;          // vendor read wait; -1: the first time-out set at open
-    uint32_t FrameTimeoutMs = 100;    // a partial request older than this is dropped
+    uint32_t FrameTimeoutMs = 500;    // a partial request older than this is dropped
     bool JournalWrites = false;       // journal every driver write call with its size and time
     std::vector<std::string> Faults;  // fault rules (SimFaults.h)
 };

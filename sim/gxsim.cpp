@@ -46,7 +46,8 @@ The state folder is DIR or $GXSIM_DIR. Commands:
 
 const char* const kKeys = R"(Device keys (add, set):
   driver=ftdi|vendor            description=TEXT (FTDI, default Geotrovix)
-  device_code=N (vendor)        mode=application|bootloader   next_mode=application|bootloader
+  device_code=N (vendor)        mode=application|bootloader (also sets next_mode)
+  next_mode=application|bootloader (the mode after the next plug-in; give it after mode=)
   firmware=TEXT                 bootloader=TEXT               processor=0xHEX
   protected=N,N,...             locked=yes|no                 open_fails=yes|no
   latency_ms=N (FTDI latency timer, 0..255)   late_description=N (FTDI lists with no description)

@@ -247,9 +247,16 @@ TEST_P(Channel, AnUnpluggedDeviceNeitherTakesNorGivesBytes)
     EXPECT_FALSE(ChannelSend(device, query.data(), 14));
     std::array<uint8_t, 16> buffer{};
     EXPECT_EQ(ChannelRead(device, buffer.data(), 16, 20), 0u);
-    // Plugged in again, it is a new device: the old handle stays dead.
+    // Plugged in again, it is a new device: the old handle stays dead, and does not keep the
+    // device from being opened anew, once.
     sim.Plug(setup.Serial);
     EXPECT_FALSE(ChannelSend(device, query.data(), 14));
+    TDevEntry again = RecordOf(setup);
+    ASSERT_TRUE(ChannelOpen(again));
+    TDevEntry third = RecordOf(setup);
+    EXPECT_FALSE(ChannelOpen(third));
+    EXPECT_TRUE(ChannelSend(again, query.data(), 14));
+    ChannelClose(again);
 }
 
 INSTANTIATE_TEST_SUITE_P(Drivers, Channel, testing::Values(Driver::Ftdi, Driver::Vendor),

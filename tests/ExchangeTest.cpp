@@ -95,6 +95,15 @@ TEST_P(VersionQuery, IsIgnoredByADeviceInApplicationMode)
     EXPECT_EQ(sim.Journal(setup.Serial, "ignored").size(), 1u);
 }
 
+// The FTDI path waits the query's 100 ms; the vendor library waits as long as it does itself.
+TEST_P(VersionQuery, ALateReplyCountsOnlyWhereTheDriverStillWaits)
+{
+    Connect(GetParam(), Mode::Bootloader, {"delay:300 cmd=4"});
+    QueryReplyBuffer buffer;
+    const QueryVersionResult result = QueryVersion(*device, CMD_READ_FIRMWARE_VERSION, buffer);
+    EXPECT_EQ(result.Accepted, GetParam() == Driver::Vendor);
+}
+
 INSTANTIATE_TEST_SUITE_P(Drivers, VersionQuery, testing::Values(Driver::Ftdi, Driver::Vendor),
                          [](const auto& info) { return std::string(Label(info.param)); });
 
@@ -132,7 +141,8 @@ INSTANTIATE_TEST_SUITE_P(
             ReplyCase{"short:13", false, "", -1},
             // The checksum of a reply is not examined, nor whether PacketLength bytes came.
             ReplyCase{"bad_checksum packet_length:20", true, "GXLV-9.10", 128},
-            ReplyCase{"short:18", true, "GXLV", 128}, ReplyCase{"silent", false, "", -1})));
+            ReplyCase{"short:18", true, "GXLV", 128}, ReplyCase{"delay:40", true, "GXLV-9.10", 128},
+            ReplyCase{"silent", false, "", -1})));
 
 // ---- Processor identifier ----
 

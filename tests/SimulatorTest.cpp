@@ -74,6 +74,7 @@ TEST_F(Gxsim, PlugsUnplugsListsAndTellsTheLoader)
     EXPECT_TRUE(
         lines[1].contains(QRegularExpression("^1001 +ftdi +yes +application +GXST-2\\.00 ")))
         << lines[1].toStdString();
+    EXPECT_FALSE(lines[1].contains("next="));  // it comes up in application mode again
     EXPECT_TRUE(lines[2].contains(QRegularExpression("^2002 +vendor +yes +bootloader ")))
         << lines[2].toStdString();
 
