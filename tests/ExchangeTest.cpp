@@ -141,7 +141,7 @@ INSTANTIATE_TEST_SUITE_P(
             ReplyCase{"short:13", false, "", -1},
             // The checksum of a reply is not examined, nor whether PacketLength bytes came.
             ReplyCase{"bad_checksum packet_length:20", true, "GXLV-9.10", 128},
-            ReplyCase{"short:18", true, "GXLV", 128}, ReplyCase{"delay:40", true, "GXLV-9.10", 128},
+            ReplyCase{"short:18", true, "GXLV", 128}, ReplyCase{"delay:20", true, "GXLV-9.10", 128},
             ReplyCase{"silent", false, "", -1})));
 
 // ---- Processor identifier ----
@@ -596,6 +596,39 @@ TEST_P(Modes, AStartedDeviceAnswersInItsBootloaderAfterBeingPluggedInAgain)
                                              "packet 10",
                                              "close "};
     EXPECT_EQ(order, GetParam() == Driver::Ftdi ? ftdi : vendor);
+}
+
+// Erase and write a 4 KB sector part by part, as a write session does, then finish.
+TEST_P(Modes, AWholeSectorIsErasedWrittenAndFinished)
+{
+    Connect(GetParam(), Mode::Bootloader);
+    FillFlash(0x4000, 0x1000, 0x00);
+    std::vector<uint8_t> image(0x1000);
+    for (size_t i = 0; i < image.size(); ++i) image[i] = static_cast<uint8_t>((i * 31) ^ (i >> 8));
+    const uint16_t erase = EraseSectorCommand(setup.ProcessorId, 105, "GXLV");
+    const uint16_t write = WritePartCommand(setup.ProcessorId, 105, "GXLV");
+    ASSERT_TRUE(EraseSectorExchange(*device, erase, 4, 0x4000).Success);
+    SectorReplyBuffer reply{};
+    for (uint32_t part = 0; part < 8; ++part) {
+        const std::span<const uint8_t, WRITE_PART_SIZE> data(image.data() + part * WRITE_PART_SIZE,
+                                                             WRITE_PART_SIZE);
+        ASSERT_TRUE(
+            WritePartExchange(*device, write, 4, 0x4000 + part * WRITE_PART_SIZE, data, reply)
+                .Success)
+            << part;
+    }
+    SendControlCommand(*device, CMD_FINISH);
+
+    const std::vector<uint8_t> flash = sim.Flash(setup.Serial);
+    EXPECT_TRUE(std::equal(image.begin(), image.end(), flash.begin() + 0x4000));
+    const auto packets = Packets();
+    ASSERT_EQ(packets.size(), 10u);
+    EXPECT_EQ(packets[0].Command(), CMD_ERASE_SECTOR_V2);
+    for (uint32_t part = 0; part < 8; ++part) {
+        EXPECT_EQ(packets[1 + part].Command(), CMD_WRITE_PART_V2);
+        EXPECT_EQ(packets[1 + part].Address(), 0x4000 + part * WRITE_PART_SIZE);
+    }
+    EXPECT_EQ(packets[9].Command(), CMD_FINISH);
 }
 
 INSTANTIATE_TEST_SUITE_P(Drivers, Modes, testing::Values(Driver::Ftdi, Driver::Vendor),
