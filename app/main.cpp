@@ -5,6 +5,7 @@
 #include "app/MessageWiring.h"
 #include "platform/CodeSignature.h"
 #include "platform/DeviceNotifications.h"
+#include "platform/DynamicLibrary.h"
 #include "platform/OutsideMessages.h"
 #include "platform/Platform.h"
 #include "platform/SingleInstance.h"
@@ -12,6 +13,9 @@
 
 int main(int argc, char** argv)
 {
+    // Before anything can load a library: the driver libraries are loaded by name later, and a
+    // copy planted in the folder the program is started from must never be the one found.
+    RemoveWorkingFolderFromLibrarySearch();
     if (!VerifyOwnCodeSignature()) return 0;
 
     // A second copy ends silently: no window, no log line, exit code 0.

@@ -1,0 +1,128 @@
+#include "devices/Channel.h"
+
+#include "devices/DriverBindings.h"
+#include "devices/Ticks.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <thread>
+
+namespace {
+void PauseOneMs()
+{
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+
+bool IsFtdi(const TDevEntry& device)
+{
+    return device.DriverKind == FtdiDriver;
+}
+
+// "%d" of the serial number: at most 11 characters, well inside the 15 the driver takes.
+void SerialText(const TDevEntry& device, char (&text)[16])
+{
+    std::snprintf(text, sizeof text, "%d", static_cast<int>(device.SerialNumber));
+}
+
+uint32_t FtdiReceiveQueue(FT_HANDLE handle)
+{
+    uint32_t rx = 0, tx = 0, events = 0;
+    FtdiLibrary.FT_GetStatus(handle, &rx, &tx, &events);  // status ignored: rx stays 0 on failure
+    return rx;
+}
+}  // namespace
+
+bool ChannelOpen(TDevEntry& device)
+{
+    char serial[16];
+    SerialText(device, serial);
+    if (IsFtdi(device)) {
+        if (!FtdiLibrary.Module) return false;
+        FT_HANDLE handle = nullptr;
+        const FT_STATUS status = FtdiLibrary.FT_OpenEx(serial, FT_OPEN_BY_SERIAL_NUMBER, &handle);
+        if (status != FT_OK || !handle) return false;
+        device.FtdiHandle = handle;
+        FtdiLibrary.FT_SetTimeouts(handle, kFtdiReadTimeoutMs, kFtdiWriteTimeoutMs);
+        return true;
+    }
+    if (!VendorLibrary.Module) return false;
+    void* handle = nullptr;
+    const int32_t result = VendorLibrary.LV_OpenDevice(device.DeviceCode, serial, &handle);
+    if (result != 0 || !handle) return false;
+    device.VendorHandle = handle;
+    VendorLibrary.LV_SetTimeouts(handle, kVendorFirstTimeout, kVendorSecondTimeout);
+    return true;
+}
+
+void ChannelClose(TDevEntry& device)
+{
+    if (IsFtdi(device)) {
+        if (!FtdiLibrary.Module) return;
+        if (device.FtdiHandle) {
+            FtdiLibrary.FT_ResetDevice(device.FtdiHandle);
+            FtdiLibrary.FT_Close(device.FtdiHandle);
+        }
+        device.FtdiHandle = nullptr;
+        return;
+    }
+    if (!VendorLibrary.Module) return;
+    if (device.VendorHandle) VendorLibrary.LV_CloseDevice(&device.VendorHandle);
+    device.VendorHandle = nullptr;
+}
+
+bool ChannelWrite(TDevEntry& device, const void* data, uint32_t size, uint32_t& written)
+{
+    if (IsFtdi(device)) {
+        if (!FtdiLibrary.Module || !device.FtdiHandle) return false;
+        // D2XX declares its write buffer without const; it only reads it.
+        return FtdiLibrary.FT_Write(device.FtdiHandle, const_cast<void*>(data), size, &written) ==
+               FT_OK;
+    }
+    if (!VendorLibrary.Module || !device.VendorHandle) return false;
+    return VendorLibrary.LV_Write(device.VendorHandle, data, size, &written) == 0;
+}
+
+bool ChannelSend(TDevEntry& device, const void* data, uint32_t size)
+{
+    const auto* bytes = static_cast<const uint8_t*>(data);
+    uint32_t position = 0;
+    while (position < size) {
+        const uint32_t piece = std::min(size - position, kChannelPieceSize);
+        uint32_t written = 0;
+        if (!ChannelWrite(device, bytes + position, piece, written) || written != piece)
+            return false;
+        position += piece;
+        if (position < size) PauseOneMs();
+    }
+    return true;
+}
+
+uint32_t ChannelRead(TDevEntry& device, void* buffer, uint32_t capacity, uint32_t timeoutMs)
+{
+    if (IsFtdi(device)) {
+        if (!FtdiLibrary.Module) return 0;
+        const uint32_t start = TickCount();
+        if (!device.FtdiHandle) return 0;
+        std::memset(buffer, 0, capacity);
+        while (TicksSince(start) <= timeoutMs) {
+            if (FtdiReceiveQueue(device.FtdiHandle) == 0) {
+                PauseOneMs();
+                continue;
+            }
+            // Let the rest of a reply that is still arriving join the first bytes.
+            PauseOneMs();
+            const uint32_t wanted = std::min(FtdiReceiveQueue(device.FtdiHandle), capacity);
+            uint32_t read = 0;
+            if (FtdiLibrary.FT_Read(device.FtdiHandle, buffer, wanted, &read) != FT_OK) return 0;
+            return std::min(read, wanted);  // a driver never hands back more than it was asked for
+        }
+        return 0;
+    }
+    if (!VendorLibrary.Module) return 0;
+    uint32_t count = 0;
+    if (device.VendorHandle)
+        VendorLibrary.LV_ReadNotTimeOut(device.VendorHandle, buffer, capacity, &count);
+    return std::min(count, capacity);
+}

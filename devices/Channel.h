@@ -1,0 +1,31 @@
+#pragma once
+// The device channel: the one way the loader talks to a device, through the driver library that
+// found it (DriverKind 0: FTDI, any other value: the vendor library). It keeps no state of its
+// own (the open handle lives in the record) and no lock: one thread at a time uses a device.
+// Failures show only in the results; nothing is logged here.
+
+#include "devices/Structs.h"
+
+#include <cstdint>
+
+inline constexpr uint32_t kFtdiReadTimeoutMs = 1000;
+inline constexpr uint32_t kFtdiWriteTimeoutMs = 200;
+inline constexpr uint32_t kVendorFirstTimeout = 500;
+inline constexpr uint32_t kVendorSecondTimeout = 200;
+inline constexpr uint32_t kChannelPieceSize = 64;  // largest piece one write is given
+
+// True when the device is open and its handle is stored in the record.
+bool ChannelOpen(TDevEntry& device);
+// Closes the device if it is open and clears the handle; closing a closed channel is harmless.
+void ChannelClose(TDevEntry& device);
+// One driver write; true when the driver reports success. written is set only when the driver
+// was called.
+bool ChannelWrite(TDevEntry& device, const void* data, uint32_t size, uint32_t& written);
+// The whole buffer in pieces of at most 64 bytes, 1 ms apart (none after the last); true only
+// when every piece went out whole. Stops at the first piece that does not.
+bool ChannelSend(TDevEntry& device, const void* data, uint32_t size);
+// One read of at most capacity bytes; the count placed in buffer, 0 when nothing came. The FTDI
+// path zero-fills the buffer, polls the receive queue every 1 ms up to timeoutMs and takes what
+// is queued 1 ms after the first byte. The vendor path calls the library once, ignores timeoutMs
+// and leaves the buffer as it is beyond what was read.
+uint32_t ChannelRead(TDevEntry& device, void* buffer, uint32_t capacity, uint32_t timeoutMs);

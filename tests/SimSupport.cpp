@@ -1,0 +1,135 @@
+#include "tests/SimSupport.h"
+
+#include "devices/DriverBindings.h"
+
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+SimSandbox::SimSandbox() : folder_(dir_.path().toStdString())
+{
+    hadPrevious_ = qEnvironmentVariableIsSet(gxsim::kDirVariable);
+    previous_ = qgetenv(gxsim::kDirVariable);
+    qputenv(gxsim::kDirVariable, dir_.path().toLocal8Bit());
+}
+
+SimSandbox::~SimSandbox()
+{
+    if (hadPrevious_)
+        qputenv(gxsim::kDirVariable, previous_);
+    else
+        qunsetenv(gxsim::kDirVariable);
+}
+
+void SimSandbox::Add(const gxsim::DeviceSetup& device)
+{
+    std::string error;
+    EXPECT_TRUE(folder_.Add(device, &error)) << error;
+}
+
+void SimSandbox::Set(std::string_view serial,
+                     const std::function<void(gxsim::DeviceSetup&)>& change)
+{
+    std::string error;
+    EXPECT_TRUE(folder_.Update(serial, change, &error)) << error;
+}
+
+void SimSandbox::Fault(std::string_view serial, const std::string& rule)
+{
+    std::string error;
+    EXPECT_TRUE(folder_.Modify(
+        [&](gxsim::SimState& state, std::string& why) {
+            gxsim::DeviceSetup* d = state.Find(serial);
+            if (!d) {
+                why = "no device";
+                return false;
+            }
+            return gxsim::SetDeviceField(*d, "fault", rule, why);
+        },
+        &error))
+        << error;
+}
+
+void SimSandbox::Unplug(std::string_view serial)
+{
+    std::string error;
+    EXPECT_TRUE(folder_.Unplug(serial, &error)) << error;
+}
+
+void SimSandbox::Plug(std::string_view serial)
+{
+    std::string error;
+    EXPECT_TRUE(folder_.Plug(serial, &error)) << error;
+}
+
+gxsim::DeviceSetup SimSandbox::Device(std::string_view serial) const
+{
+    gxsim::SimState state;
+    std::string error;
+    EXPECT_TRUE(folder_.Load(state, &error)) << error;
+    const gxsim::DeviceSetup* d = state.Find(serial);
+    EXPECT_NE(d, nullptr) << "no device " << serial;
+    return d ? *d : gxsim::DeviceSetup();
+}
+
+std::vector<gxsim::JournalEntry> SimSandbox::Journal(std::string_view serial) const
+{
+    return folder_.Journal(serial);
+}
+
+std::vector<gxsim::JournalEntry> SimSandbox::Journal(std::string_view serial,
+                                                     std::string_view kind) const
+{
+    std::vector<gxsim::JournalEntry> entries;
+    for (gxsim::JournalEntry& e : folder_.Journal(serial))
+        if (e.Kind == kind) entries.push_back(std::move(e));
+    return entries;
+}
+
+std::vector<uint8_t> SimSandbox::Flash(std::string_view serial) const
+{
+    std::vector<uint8_t> bytes;
+    EXPECT_TRUE(folder_.ReadFlash(serial, bytes));
+    return bytes;
+}
+
+gxsim::DeviceSetup SimDevice(std::string serial, gxsim::Driver driver, gxsim::Mode mode)
+{
+    gxsim::DeviceSetup device;
+    device.Serial = std::move(serial);
+    device.Kind = driver;
+    device.Current = mode;
+    device.NextMode = mode;
+    device.DeviceCode = 7;
+    return device;
+}
+
+TDevEntry RecordOf(const gxsim::DeviceSetup& device)
+{
+    const bool ftdi = device.Kind == gxsim::Driver::Ftdi;
+    return TDevEntry(device.Serial, ftdi ? 0xFFFF : device.DeviceCode,
+                     ftdi ? FtdiDriver : VendorDriver);
+}
+
+bool BindSimulatorLibraries()
+{
+    const TDriverBindings bound = BindMissingDriverLibraries();
+    return bound.Ftdi && bound.Vendor;
+}
+
+int RunGxsim(const QStringList& arguments, const QStringList& environment, QString* output)
+{
+    QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const QString& pair : environment) {
+        const qsizetype eq = pair.indexOf('=');
+        env.insert(pair.left(eq), pair.mid(eq + 1));
+    }
+    process.setProcessEnvironment(env);
+    process.start(QStringLiteral(GX_SIM_TOOL), arguments);
+    if (!process.waitForFinished(30000)) return -1;
+    if (output) *output = QString::fromLocal8Bit(process.readAllStandardOutput());
+    return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+}

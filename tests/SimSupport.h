@@ -1,0 +1,66 @@
+#pragma once
+// Tests against the device simulator. A test makes its own state folder with SimSandbox, adds the
+// devices it needs, binds the simulated driver libraries with BindSimulatorLibraries (found by
+// file name through LD_LIBRARY_PATH, as the loader finds the real ones: use the SIMULATOR option of
+// gx_add_test) and then drives the loader's own code; the journal tells what each device received.
+
+#include "devices/Structs.h"
+#include "sim/SimFolder.h"
+
+#include <QTemporaryDir>
+#include <QByteArray>
+#include <QString>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// A private state folder; GXSIM_DIR names it while the object lives.
+class SimSandbox {
+public:
+    SimSandbox();
+    ~SimSandbox();
+    SimSandbox(const SimSandbox&) = delete;
+    SimSandbox& operator=(const SimSandbox&) = delete;
+
+    QString Path() const { return dir_.path(); }
+    gxsim::SimFolder& Folder() { return folder_; }
+
+    // Adds a plugged-in device (a test failure when it cannot).
+    void Add(const gxsim::DeviceSetup& device);
+    void Set(std::string_view serial, const std::function<void(gxsim::DeviceSetup&)>& change);
+    void Fault(std::string_view serial, const std::string& rule);
+    void Unplug(std::string_view serial);
+    void Plug(std::string_view serial);
+    gxsim::DeviceSetup Device(std::string_view serial) const;
+
+    std::vector<gxsim::JournalEntry> Journal(std::string_view serial) const;
+    // Only the entries of one kind ("packet", "text", "write", ...).
+    std::vector<gxsim::JournalEntry> Journal(std::string_view serial, std::string_view kind) const;
+    void ClearJournal(std::string_view serial) const { folder_.ClearJournal(serial); }
+    std::vector<uint8_t> Flash(std::string_view serial) const;
+
+private:
+    QTemporaryDir dir_;
+    gxsim::SimFolder folder_;
+    QByteArray previous_;
+    bool hadPrevious_ = false;
+};
+
+// A device of either library with the simulator's defaults (bootloader mode, processor
+// 0x26013F37, firmware "GXST-1.44", bootloader "GXBL-1.05").
+gxsim::DeviceSetup SimDevice(std::string serial, gxsim::Driver driver,
+                             gxsim::Mode mode = gxsim::Mode::Bootloader);
+
+// The loader's record of a simulated device, as the enumeration would make it.
+TDevEntry RecordOf(const gxsim::DeviceSetup& device);
+
+// Binds both process-wide driver bindings (from the simulator); true when both are bound.
+bool BindSimulatorLibraries();
+
+// Runs the gxsim tool with the given arguments and environment additions; its exit code, with
+// standard output in output (when given).
+int RunGxsim(const QStringList& arguments, const QStringList& environment = {},
+             QString* output = nullptr);
