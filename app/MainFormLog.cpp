@@ -2,6 +2,7 @@
 // while cbWritelogToFile is ticked, appends it to the daily file.
 
 #include "app/LogFile.h"
+#include "app/LogHandOver.h"
 #include "app/MainForm.h"
 
 #include <QCoreApplication>
@@ -33,6 +34,7 @@ void TMainForm::SetUpLogView()
     // history would keep every line ever shown.
     reLog->setUndoRedoEnabled(false);
     reLog->setMaximumBlockCount(kLogViewMaxLines);
+    InstallLogHandOver(this);
 }
 
 QString TMainForm::LoaderDirectory() const
