@@ -34,6 +34,7 @@ double ResidentMiB()
 struct RunResult {
     double firstUsPerLine = 0;
     double lastUsPerLine = 0;
+    std::vector<double> usPerLine;    // of each tenth
     std::vector<double> residentMiB;  // after each tenth
 };
 
@@ -73,6 +74,7 @@ RunResult Run(TMainForm& form, long lines, long start)
             const double usPerLine = double(now - tenthStart) / 1000.0 / double(tenth);
             if (n == tenth) result.firstUsPerLine = usPerLine;
             result.lastUsPerLine = usPerLine;
+            result.usPerLine.push_back(usPerLine);
             result.residentMiB.push_back(ResidentMiB());
             tenthStart = timer.nsecsElapsed();  // the memory reading does not count
         }
@@ -87,6 +89,9 @@ void Print(const char* title, long lines, long limitReachedAt, const RunResult& 
         "  time per line, first 10%%: %.1f us, last 10%%: %.1f us, last/first %.2f (goal "
         "<= 1.20)\n",
         r.firstUsPerLine, r.lastUsPerLine, r.lastUsPerLine / r.firstUsPerLine);
+    std::printf("  time per line in each 10%%, us:");
+    for (double t : r.usPerLine) std::printf(" %.1f", t);
+    std::printf("\n");
     std::printf("  resident memory at each 10%%, MiB:");
     for (double m : r.residentMiB) std::printf(" %.1f", m);
     std::printf("\n");
