@@ -5,7 +5,7 @@
 #include <algorithm>
 
 namespace {
-struct Spec {
+struct Field {
     bool left = false;   // '-'
     bool plus = false;   // '+'
     bool blank = false;  // ' '
@@ -15,19 +15,19 @@ struct Spec {
 };
 
 // Pads body (sign already in front) to the width as printf does.
-QString Pad(const QString& sign, const QString& digits, const Spec& spec, bool numeric)
+QString Pad(const QString& sign, const QString& digits, const Field& field, bool numeric)
 {
     QString body = sign + digits;
-    const qsizetype missing = spec.width - body.size();
+    const qsizetype missing = field.width - body.size();
     if (missing <= 0) return body;
-    if (spec.left) return body + QString(missing, QLatin1Char(' '));
+    if (field.left) return body + QString(missing, QLatin1Char(' '));
     // '0' pads between the sign and the digits; it is ignored with a precision or for texts.
-    if (numeric && spec.zero && spec.precision < 0)
+    if (numeric && field.zero && field.precision < 0)
         return sign + QString(missing, QLatin1Char('0')) + digits;
     return QString(missing, QLatin1Char(' ')) + body;
 }
 
-QString FormatNumber(QChar conversion, uint32_t bits, const Spec& spec)
+QString FormatNumber(QChar conversion, uint32_t bits, const Field& field)
 {
     QString sign;
     QString digits;
@@ -37,9 +37,9 @@ QString FormatNumber(QChar conversion, uint32_t bits, const Spec& spec)
             const int64_t value = static_cast<int32_t>(bits);
             if (value < 0)
                 sign = QStringLiteral("-");
-            else if (spec.plus)
+            else if (field.plus)
                 sign = QStringLiteral("+");
-            else if (spec.blank)
+            else if (field.blank)
                 sign = QStringLiteral(" ");
             digits = QString::number(value < 0 ? -value : value);
             break;
@@ -54,12 +54,12 @@ QString FormatNumber(QChar conversion, uint32_t bits, const Spec& spec)
             digits = QString::number(bits, 16).toUpper();
             break;  // 'X'
     }
-    if (spec.precision >= 0) {
-        if (spec.precision == 0 && bits == 0) digits.clear();
-        if (digits.size() < spec.precision)
-            digits.prepend(QString(spec.precision - digits.size(), QLatin1Char('0')));
+    if (field.precision >= 0) {
+        if (field.precision == 0 && bits == 0) digits.clear();
+        if (digits.size() < field.precision)
+            digits.prepend(QString(field.precision - digits.size(), QLatin1Char('0')));
     }
-    return Pad(sign, digits, spec, true);
+    return Pad(sign, digits, field, true);
 }
 }  // namespace
 
@@ -88,28 +88,28 @@ QString FormatLogText(const QString& format, std::initializer_list<LogArg> args)
             continue;
         }
         const qsizetype start = i++;
-        Spec spec;
+        Field field;
         for (; i < n; ++i) {
             const char16_t f = format[i].unicode();
             if (f == '-')
-                spec.left = true;
+                field.left = true;
             else if (f == '+')
-                spec.plus = true;
+                field.plus = true;
             else if (f == ' ')
-                spec.blank = true;
+                field.blank = true;
             else if (f == '0')
-                spec.zero = true;
+                field.zero = true;
             else
                 break;
         }
         // Widths and precisions are capped: no catalogue text comes near, and a corrupt format
         // must not ask for gigabytes.
         for (; i < n && format[i].isDigit(); ++i)
-            spec.width = std::min(spec.width * 10 + format[i].digitValue(), 9999);
+            field.width = std::min(field.width * 10 + format[i].digitValue(), 9999);
         if (i < n && format[i] == QLatin1Char('.')) {
-            spec.precision = 0;
+            field.precision = 0;
             for (++i; i < n && format[i].isDigit(); ++i)
-                spec.precision = std::min(spec.precision * 10 + format[i].digitValue(), 9999);
+                field.precision = std::min(field.precision * 10 + format[i].digitValue(), 9999);
         }
         if (i >= n) {  // a lone '%' at the end stays as written
             out += format.mid(start);
@@ -132,11 +132,11 @@ QString FormatLogText(const QString& format, std::initializer_list<LogArg> args)
                     if (arg)
                         text = arg->IsText() ? arg->Text()
                                              : QString::number(static_cast<int32_t>(arg->Bits()));
-                    if (spec.precision >= 0 && text.size() > spec.precision)
-                        text.truncate(spec.precision);
-                    out += Pad(QString(), text, spec, false);
+                    if (field.precision >= 0 && text.size() > field.precision)
+                        text.truncate(field.precision);
+                    out += Pad(QString(), text, field, false);
                 } else {
-                    out += FormatNumber(conversion, arg ? arg->Bits() : 0, spec);
+                    out += FormatNumber(conversion, arg ? arg->Bits() : 0, field);
                 }
                 break;
             }

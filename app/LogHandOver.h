@@ -8,10 +8,12 @@
 
 #include <QString>
 #include <condition_variable>
+#include <cstddef>
 #include <cstdint>
 #include <initializer_list>
 #include <mutex>
 
+class TMainForm;
 struct TDevEntry;
 
 // One pending log line of one worker object (the scan thread or a write thread). Only the owning
@@ -45,3 +47,9 @@ void WriterLog(LogSlot& slot, const TDevEntry* device, int kind, const QString& 
                std::initializer_list<LogArg> args = {});
 void WriterLog(LogSlot& slot, const TDevEntry& device, int kind, const QString& format,
                std::initializer_list<LogArg> args = {});
+
+// The window's side, set up once by the window itself: serves queued hand-overs from its event
+// loop, and releases the workers still waiting when the window is destroyed.
+void InstallLogHandOver(TMainForm* form);
+// How many hand-overs wait for a window thread now (for tests and diagnostics).
+size_t PendingLogHandOvers();

@@ -2,6 +2,7 @@
 // while cbWritelogToFile is ticked, appends it to the daily file.
 
 #include "app/LogFile.h"
+#include "app/LogHandOver.h"
 #include "app/MainForm.h"
 
 #include <QCoreApplication>
@@ -33,6 +34,7 @@ void TMainForm::SetUpLogView()
     // history would keep every line ever shown.
     reLog->setUndoRedoEnabled(false);
     reLog->setMaximumBlockCount(kLogViewMaxLines);
+    InstallLogHandOver(this);
 }
 
 QString TMainForm::LoaderDirectory() const
@@ -90,9 +92,12 @@ void TMainForm::AddLogLine(int kind, const QString& line)
     // lines in view moved up by as many, so the same view is that many lines higher now.
     const int added = (first ? 0 : 1) + BlockBreaks(line);
     const int dropped = std::max(0, blocksBefore + added - document->blockCount());
-    // The caret goes back to the end, but the view stays where the scrolling puts it.
-    reLog->setTextCursor(cursor);
-    horizontal->setValue(left);
+    // The caret goes back to the end, but the view stays where the scrolling puts it. A caret
+    // already at the end moved along with the insertion.
+    if (!reLog->textCursor().atEnd()) {
+        reLog->setTextCursor(cursor);
+        horizontal->setValue(left);
+    }
     vertical->setValue(std::max(0, top - dropped) + 1);
 }
 

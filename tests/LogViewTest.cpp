@@ -328,23 +328,28 @@ TEST_F(LogTest, WithoutAWindowTheLineIsDropped)
     EXPECT_TRUE(form.reLog->document()->isEmpty());
 }
 
-TEST_F(LogTest, ACallDroppedUnrunReleasesTheWorker)
+TEST_F(LogTest, AWindowDestroyedBeforeServingReleasesTheWorker)
 {
-    // What a window destroyed before its event loop serves the call does to the posted call:
-    // Qt deletes it unrun. The worker must not wait for ever.
+    auto doomed = std::make_unique<TMainForm>(QStringList());
+    MainForm = doomed.get();
     std::atomic<bool> done{false};
     std::thread worker([&] {
         LogSlot slot;
         ReaderLog(slot, Normal, 0, QStringLiteral("never shown"));
         done = true;
     });
+    // No events are processed here: the line waits in the queue until the window goes.
     QDeadlineTimer deadline(20000);
-    while (!done.load() && !deadline.hasExpired()) {
-        QCoreApplication::removePostedEvents(&form);  // events are never processed here
-        QThread::msleep(5);
-    }
+    while (PendingLogHandOvers() == 0 && !deadline.hasExpired()) QThread::msleep(2);
+    ASSERT_EQ(PendingLogHandOvers(), 1u);
+    QThread::msleep(20);
+    EXPECT_FALSE(done.load());  // really waiting
+    MainForm = &form;
+    doomed.reset();
     worker.join();
     EXPECT_TRUE(done.load());
+    EXPECT_EQ(PendingLogHandOvers(), 0u);
+    QCoreApplication::processEvents();  // nothing left for any other window either
     EXPECT_TRUE(form.reLog->document()->isEmpty());
 }
 }  // namespace
