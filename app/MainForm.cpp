@@ -48,7 +48,11 @@ TMainForm::TMainForm(const QStringList& arguments, QWidget* parent) : QWidget(pa
     if (!options.FirmwareFile.isEmpty()) edFWFile->setEditText(options.FirmwareFile);
 }
 
-TMainForm::~TMainForm() = default;
+TMainForm::~TMainForm()
+{
+    // Destroyed at the end of the run, while every control still exists.
+    if (showSequenceRan_) FormDestroy();
+}
 
 void TMainForm::SetUpLayout()
 {

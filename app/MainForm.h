@@ -97,7 +97,26 @@ public:
     void btnFwOpenClick();  // "..."
     // ---- end of firmware selection
 
+    // ---- Show and close sequences (app/MainFormShowClose.cpp)
+    // The loader sets this; a window built by a test runs neither sequence unless it asks to.
+    bool RunsShowAndCloseSequences = false;
+    // The executable's folder with its trailing separator; tests point it at a folder of their own.
+    std::function<QString()> ExecutableDirectory;
+    void FormShow();
+    void FormDestroy();
+    // Binds the driver libraries not bound yet; the message box when neither can be bound (the
+    // window then closes), a red log line for the one that is missing otherwise.
+    void BindDriverLibraries();
+    // ---- end of show and close sequences
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
 private:
+    // Stops the worker threads that may still run and waits for them, delivering their
+    // hand-overs meanwhile. Part of the close sequence, before DeviceListLock is taken.
+    void StopWorkers();
+    bool showSequenceRan_ = false;
     FirmwareLogFunction FirmwareLog();
     void SetUpLayout();
     void SetUpLogView();       // app/MainFormLog.cpp

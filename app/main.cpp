@@ -26,10 +26,18 @@ int main(int argc, char** argv)
     // SIGINT and SIGTERM close the window the way the user would. Installed first, so that a
     // signal arriving during start-up waits in the event loop until the window exists.
     InstallTerminationHandler(&app, [] {
-        if (MainForm) MainForm->close();
+        // A message box open at that moment is dismissed first, so its nested loop ends.
+        for (int i = 0; i < 16; ++i) {
+            QWidget* modal = QApplication::activeModalWidget();
+            if (!modal) break;
+            modal->close();
+        }
+        // Closed from the event loop proper, once a dismissed box's nested loop has ended.
+        if (MainForm) QMetaObject::invokeMethod(MainForm, &QWidget::close, Qt::QueuedConnection);
     });
     try {
         TMainForm form(QCoreApplication::arguments().mid(1));
+        form.RunsShowAndCloseSequences = true;
         MainForm = &form;
 
         std::unique_ptr<OutsideMessageSource> messages =

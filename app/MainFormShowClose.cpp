@@ -1,0 +1,93 @@
+// The window's show and close sequences: bringing the loader into working order when the window
+// first appears, and saving the settings and releasing every device when it goes.
+
+#include "app/ErrorDisplay.h"
+#include "app/Language.h"
+#include "app/MainForm.h"
+#include "devices/Channel.h"
+#include "devices/DriverBindings.h"
+
+#include <QAbstractItemView>
+#include <QCoreApplication>
+#include <QShowEvent>
+
+namespace {
+QString Msg(int n)
+{
+    return MessageText(CurrentLanguage, n);
+}
+}  // namespace
+
+void TMainForm::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    if (!RunsShowAndCloseSequences || showSequenceRan_) return;
+    showSequenceRan_ = true;
+    // Run once the window is on screen, from the event loop: an error the sequence raises then
+    // reaches the one error display, and the window can close from within the sequence.
+    QMetaObject::invokeMethod(this, &TMainForm::FormShow, Qt::QueuedConnection);
+}
+
+void TMainForm::FormShow()
+{
+    ExeDirectory = ExecutableDirectory ? ExecutableDirectory()
+                                       : QCoreApplication::applicationDirPath() + QLatin1Char('/');
+    InitMessageCatalogue();
+    PrepareSettings();
+    LoadSettings();
+
+    setWindowTitle(WindowTitle(CurrentLanguage));
+    gbFile->setTitle(Msg(66));
+    lblFileName->setText(Msg(67));
+    btnFwLoad->setText(Msg(68));
+    lblFileDate->setText(Msg(69));
+    lblFileVersion->setText(Msg(70));
+    cbAutoWrite->setText(Msg(71));
+    cbStartApp->setText(Msg(72));
+    cbWritelogToFile->setText(Msg(73));
+    FitLabelsToText();
+
+    // The image is read and checked once, as if Read were pressed, before any driver is bound.
+    btnFwLoadClick();
+
+    edFWFile->view()->setMinimumWidth(500);
+
+    BindDriverLibraries();
+
+    if (!ExternalFirmwareAllowed) edFWFile->setEditText(QString());
+    for (QWidget* w : {static_cast<QWidget*>(edFWFile), static_cast<QWidget*>(btnFwLoad),
+                       static_cast<QWidget*>(btnFwOpen), static_cast<QWidget*>(lblFileName)})
+        w->setVisible(ExternalFirmwareAllowed);
+}
+
+void TMainForm::BindDriverLibraries()
+{
+    const TDriverBindings bound = BindMissingDriverLibraries();
+    if (!bound.Ftdi && !bound.Vendor) {
+        ShowErrorBox(QString::fromUtf16(kMessageBoxCaption), Msg(2));
+        // Closing ends the run once the show sequence has finished its remaining steps.
+        QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
+        return;
+    }
+    if (!bound.Ftdi) AddLog(Error, Msg(0));
+    if (!bound.Vendor) AddLog(Error, Msg(1));
+}
+
+void TMainForm::FormDestroy()
+{
+    // An error while saving is shown, and the devices are still released.
+    RunGuarded([this] { SaveSettings(); });
+
+    // Worker threads are stopped and awaited here, before DeviceListLock is taken: a scan's
+    // reconciliation may be waiting for that lock.
+    StopWorkers();
+
+    std::lock_guard<std::recursive_mutex> lock(DeviceListLock);
+    for (std::unique_ptr<TDevEntry>& device : DeviceList) {
+        ChannelClose(*device);
+        device.reset();  // its panel goes with it
+    }
+    DeviceList.clear();
+}
+
+void TMainForm::StopWorkers() {}
