@@ -3,6 +3,8 @@
 #include <QLocalServer>
 #include <QLocalSocket>
 
+#include <memory>
+
 namespace {
 // Listens on a local socket; clients write "MSG WPARAM\n" lines. A client that sends a malformed
 // or endless line is disconnected; nothing it sent is acted on past that point.
@@ -25,14 +27,15 @@ public:
 private:
     void Serve(QLocalSocket* client)
     {
+        // The client's unfinished line lives with the connection, so nothing outlives it.
+        auto pending = std::make_shared<QByteArray>();
         connect(client, &QLocalSocket::disconnected, client, &QObject::deleteLater);
-        connect(client, &QLocalSocket::readyRead, this, [this, client] {
-            QByteArray& pending = pending_[client];
-            pending += client->readAll();
+        connect(client, &QLocalSocket::readyRead, this, [this, client, pending] {
+            *pending += client->readAll();
             qsizetype end;
-            while ((end = pending.indexOf('\n')) >= 0) {
-                const QByteArray line = pending.left(end);
-                pending.remove(0, end + 1);
+            while ((end = pending->indexOf('\n')) >= 0) {
+                const QByteArray line = pending->left(end);
+                pending->remove(0, end + 1);
                 quint32 message = 0;
                 quint64 wParam = 0;
                 if (line.size() > kMaxOutsideLine || !ParseOutsideMessageLine(line, message, wParam)) {
@@ -41,20 +44,18 @@ private:
                 }
                 emit messageReceived(message, wParam);
             }
-            if (pending.size() > kMaxOutsideLine) Drop(client);
+            if (pending->size() > kMaxOutsideLine) Drop(client);
         });
-        connect(client, &QObject::destroyed, this, [this, client] { pending_.remove(client); });
     }
 
-    void Drop(QLocalSocket* client)
+    static void Drop(QLocalSocket* client)
     {
-        pending_.remove(client);
+        client->disconnect();
         client->abort();
         client->deleteLater();
     }
 
     QLocalServer server_;
-    QHash<QLocalSocket*, QByteArray> pending_;
 };
 }  // namespace
 
