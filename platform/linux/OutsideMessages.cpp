@@ -53,8 +53,10 @@ private:
         client->deleteLater();
     }
 
-    QLocalServer server_;
+    // Declared before the server: the server's client sockets go with it, and each one's
+    // destroyed handler still takes its entry out of this table.
     QHash<QLocalSocket*, QByteArray> pending_;
+    QLocalServer server_;
 };
 }  // namespace
 
