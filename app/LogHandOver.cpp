@@ -144,6 +144,11 @@ size_t PendingLogHandOvers()
     return gQueue.size();
 }
 
+void ServeLogHandOvers(TMainForm* form)
+{
+    QCoreApplication::sendPostedEvents(form, HandOverEventType());
+}
+
 void ReaderLog(LogSlot& slot, int kind, int32_t device, const QString& format,
                std::initializer_list<LogArg> args)
 {

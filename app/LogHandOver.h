@@ -53,3 +53,6 @@ void WriterLog(LogSlot& slot, const TDevEntry& device, int kind, const QString& 
 void InstallLogHandOver(TMainForm* form);
 // How many hand-overs wait for a window thread now (for tests and diagnostics).
 size_t PendingLogHandOvers();
+// Serves, on the window thread, the hand-overs already posted to form. For a window thread that
+// waits for a worker (the close sequence) and must keep serving it meanwhile.
+void ServeLogHandOvers(TMainForm* form);

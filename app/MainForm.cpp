@@ -39,6 +39,8 @@ TMainForm::TMainForm(const QStringList& arguments, QWidget* parent) : QWidget(pa
     RescanTimer->setObjectName(QStringLiteral("RescanTimer"));
     RescanTimer->setInterval(3000);
 
+    SetUpDiscovery();
+
     connect(btnFwLoad, &QPushButton::clicked, this, &TMainForm::btnFwLoadClick);
     connect(btnFwOpen, &QPushButton::clicked, this, &TMainForm::btnFwOpenClick);
 
@@ -50,8 +52,12 @@ TMainForm::TMainForm(const QStringList& arguments, QWidget* parent) : QWidget(pa
 
 TMainForm::~TMainForm()
 {
-    // Destroyed at the end of the run, while every control still exists.
-    if (showSequenceRan_) FormDestroy();
+    // Destroyed at the end of the run, while every control still exists. A window that ran no
+    // show sequence still stops its passes: none may outlive the records it works on.
+    if (showSequenceRan_)
+        FormDestroy();
+    else
+        StopWorkers();
 }
 
 void TMainForm::SetUpLayout()

@@ -21,6 +21,7 @@
 class Anchors;
 class QFileDialog;
 class QTimer;
+class TReadVersion;
 
 class TMainForm : public QWidget, public Ui::TMainForm {
     Q_OBJECT
@@ -42,6 +43,25 @@ public:
     // Sets the status line of the device's panel in the colour of kind (1 Error, 2 Success,
     // other values the usual text colour); nothing happens for a device without a panel.
     void ShowDeviceStatus(TDevEntry& device, const QString& text, int kind);
+
+    // ---- Device discovery (app/MainFormDiscovery.cpp); window thread only.
+    // The pass that runs, null when none does. At most one pass runs at a time.
+    TReadVersion* CurrentScan = nullptr;
+    // DevTimer's handler: one-shot, so a later pass needs a device-change notification.
+    void DevTimerTimer();
+    // RescanTimer's handler. Nothing enables that timer: discovery never runs periodically.
+    void RescanTimerTimer();
+    // Starts a pass unless one runs; a request made while one runs is dropped, not queued.
+    void StartScan();
+    // Run on the window thread at the end of a pass, while its thread waits: removes the
+    // detached devices, adds the new ones with their panels and logs what changed.
+    void ScanFinished(TReadVersion& scan);
+    // ---- end of device discovery
+
+    // ---- Write session (app/MainFormWrite.cpp); window thread only.
+    // Click handler of every device panel's update button; sender is the button.
+    void UpdateButtonClick(QObject* sender);
+    // ---- end of write session
 
     // Components that the layout file cannot hold.
     QTimer* DevTimer = nullptr;
@@ -115,8 +135,15 @@ protected:
 private:
     // Stops the worker threads that may still run and waits for them, delivering their
     // hand-overs meanwhile. Part of the close sequence, before DeviceListLock is taken.
+    // (app/MainFormDiscovery.cpp)
     void StopWorkers();
+    void SetUpDiscovery();  // app/MainFormDiscovery.cpp
     bool showSequenceRan_ = false;
+    // The show sequence has made the driver bindings (or tried to): a window that runs the
+    // sequence starts no pass before, or the pass would find no library.
+    bool driversBound_ = false;
+    // The window is closing: no pass starts any more.
+    bool workersStopped_ = false;
     FirmwareLogFunction FirmwareLog();
     void SetUpLayout();
     void SetUpLogView();       // app/MainFormLog.cpp

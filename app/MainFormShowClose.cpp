@@ -53,6 +53,7 @@ void TMainForm::FormShow()
     edFWFile->view()->setMinimumWidth(500);
 
     BindDriverLibraries();
+    driversBound_ = true;
 
     if (!ExternalFirmwareAllowed) edFWFile->setEditText(QString());
     for (QWidget* w : {static_cast<QWidget*>(edFWFile), static_cast<QWidget*>(btnFwLoad),
@@ -89,5 +90,3 @@ void TMainForm::FormDestroy()
     }
     DeviceList.clear();
 }
-
-void TMainForm::StopWorkers() {}

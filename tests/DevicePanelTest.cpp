@@ -9,6 +9,7 @@
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 namespace {
@@ -16,8 +17,13 @@ class DevicePanel : public testing::Test {
 protected:
     TMainForm form{{}};
 
-    // The device area as designed; a hidden window has not laid it out yet.
-    void SetUp() override { form.DevPanel->resize(kDesignClientWidth, 300); }
+    // The device area as designed; a hidden window has not laid it out yet. The devices here are
+    // made by hand: no scan may reconcile them away (it would find none).
+    void SetUp() override
+    {
+        form.DevTimer->stop();
+        form.DevPanel->resize(kDesignClientWidth, 300);
+    }
     void TearDown() override { CurrentLanguage = kLanguageRussian; }
 
     // A device as a scan hands it over: joins DeviceList, then gets its panel.

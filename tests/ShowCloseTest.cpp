@@ -64,6 +64,11 @@ protected:
             WaitFor([&] { return !form->ExeDirectory.isEmpty() && LogLines().size() >= 3; }));
         QCoreApplication::processEvents();
     }
+    // The first scan pass has run: it starts once the show sequence has bound the libraries.
+    bool WaitFirstPass()
+    {
+        return WaitFor([&] { return !form->DevTimer->isActive() && !form->CurrentScan; });
+    }
     void Close()
     {
         form.reset();
@@ -178,6 +183,8 @@ TEST_F(ShowClose, ASettingsErrorAtCloseIsShownAndTheDevicesAreStillReleased)
     sim.Add(setup);
     WriteIni(QStringLiteral("[COMMON]\nLanguage=English\n"));
     Show({});
+    // The first pass lists the device and closes it again; the record below is a second one.
+    ASSERT_TRUE(WaitFirstPass());
     auto record = std::make_unique<TDevEntry>(setup.Serial, setup.DeviceCode, VendorDriver);
     ASSERT_TRUE(ChannelOpen(*record));
     form->DeviceList.push_back(std::move(record));
@@ -191,6 +198,23 @@ TEST_F(ShowClose, ASettingsErrorAtCloseIsShownAndTheDevicesAreStillReleased)
     ASSERT_FALSE(journal.empty());
     EXPECT_EQ(journal.back().Kind, "close");
 }
+
+TEST_F(ShowClose, ClosingDuringAPassStopsItBeforeTheDevicesAreReleased)
+{
+    SimSandbox sim;
+    gxsim::DeviceSetup slow = SimDevice("4343", gxsim::Driver::Vendor);
+    slow.Faults = {"silent cmd=4"};
+    slow.ReadWaitMs = 2000;  // the pass sits in this read when the window closes
+    sim.Add(slow);
+    WriteIni(QStringLiteral("[COMMON]\nLanguage=English\n"));
+    Show({});
+    ASSERT_TRUE(WaitFor([&] { return !sim.Journal("4343", "packet").empty(); }));
+    Close();
+    // The pass ended after its exchange: nothing more was sent, and the channel is closed.
+    EXPECT_TRUE(sim.Journal("4343", "text").empty());
+    EXPECT_EQ(sim.Journal("4343").back().Kind, "close");
+    EXPECT_TRUE(QFile::exists(Ini()));  // the settings were saved as usual
+}
 #endif
 
 #if GX_BOUND_LIBRARIES == 1
@@ -199,9 +223,12 @@ TEST_F(ShowClose, AMissingLibraryIsLoggedInRedRightAfterTheFirmwareLines)
     WriteIni(QStringLiteral("[COMMON]\nLanguage=English\n"));
     Show({});
     ASSERT_TRUE(WaitFor([&] { return LogLines().size() >= 4; }));
+    ASSERT_TRUE(WaitFirstPass());
     const QStringList lines = LogLines();
-    ASSERT_EQ(lines.size(), 4);
+    ASSERT_EQ(lines.size(), 5);
     EXPECT_EQ(lines[3], Line(QStringLiteral("Lumivarsk device driver is not installed")));
+    // The first pass comes after the binding; this FTDI stand-in fails its list call.
+    EXPECT_EQ(lines[4], Line(QStringLiteral("Driver error")));
     EXPECT_TRUE(shown.empty());
     QCoreApplication::processEvents();
     EXPECT_TRUE(form->isVisible());

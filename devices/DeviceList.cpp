@@ -1,0 +1,24 @@
+#include "devices/DeviceList.h"
+
+#include <algorithm>
+
+namespace {
+TDeviceList::const_iterator FirstWithSerial(const TDeviceList& list, int32_t serial)
+{
+    return std::find_if(list.begin(), list.end(), [serial](const std::unique_ptr<TDevEntry>& e) {
+        return e && e->SerialNumber == serial;
+    });
+}
+}  // namespace
+
+TDevEntry* FindDeviceBySerial(const TDeviceList& list, int32_t serial)
+{
+    const auto it = FirstWithSerial(list, serial);
+    return it == list.end() ? nullptr : it->get();
+}
+
+void RemoveDeviceBySerial(TDeviceList& list, int32_t serial)
+{
+    const auto it = FirstWithSerial(list, serial);
+    if (it != list.end()) list.erase(it);
+}
