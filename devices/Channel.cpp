@@ -99,7 +99,8 @@ bool ChannelSend(TDevEntry& device, const void* data, uint32_t size)
     return true;
 }
 
-uint32_t ChannelRead(TDevEntry& device, void* buffer, uint32_t capacity, uint32_t timeoutMs)
+uint32_t ChannelRead(TDevEntry& device, void* buffer, uint32_t capacity, uint32_t timeoutMs,
+                     const ChannelStop& stop)
 {
     if (IsFtdi(device)) {
         if (!FtdiLibrary.Module) return 0;
@@ -107,6 +108,7 @@ uint32_t ChannelRead(TDevEntry& device, void* buffer, uint32_t capacity, uint32_
         if (!device.FtdiHandle) return 0;
         std::memset(buffer, 0, capacity);
         while (TicksSince(start) <= timeoutMs) {
+            if (stop && stop()) return 0;
             if (FtdiReceiveQueue(device.FtdiHandle) == 0) {
                 PauseOneMs();
                 continue;

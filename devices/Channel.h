@@ -7,6 +7,7 @@
 #include "devices/Structs.h"
 
 #include <cstdint>
+#include <functional>
 
 inline constexpr uint32_t kFtdiReadTimeoutMs = 1000;
 inline constexpr uint32_t kFtdiWriteTimeoutMs = 200;
@@ -28,4 +29,8 @@ bool ChannelSend(TDevEntry& device, const void* data, uint32_t size);
 // path zero-fills the buffer, polls the receive queue every 1 ms up to timeoutMs and takes what
 // is queued 1 ms after the first byte. The vendor path calls the library once, ignores timeoutMs
 // and leaves the buffer as it is beyond what was read.
-uint32_t ChannelRead(TDevEntry& device, void* buffer, uint32_t capacity, uint32_t timeoutMs);
+// stop, when given, is asked at every FTDI poll: true ends the read at once with nothing read, so
+// a closing window does not sit out a long time-out. The vendor library's one call cannot be cut.
+using ChannelStop = std::function<bool()>;
+uint32_t ChannelRead(TDevEntry& device, void* buffer, uint32_t capacity, uint32_t timeoutMs,
+                     const ChannelStop& stop = {});

@@ -215,16 +215,17 @@ ReplyCode SendControlCommand(TDevEntry& device, uint16_t command)
     return last;
 }
 
-AppVersionResult ReadApplicationVersion(TDevEntry& device)
+AppVersionResult ReadApplicationVersion(TDevEntry& device, const ChannelStop& stop)
 {
     AppVersionResult result;
     // One byte longer than the longest read, so the text's end can always be marked.
     std::array<uint8_t, APP_VERSION_CAPACITY + 1> buffer{};
     for (int attempt = 0; attempt < APP_VERSION_ATTEMPTS; ++attempt) {
+        if (stop && stop()) break;
         ChannelSend(device, TEXT_READ_VERSION.data(),
                     static_cast<uint32_t>(TEXT_READ_VERSION.size()));
         const uint32_t count =
-            ChannelRead(device, buffer.data(), APP_VERSION_CAPACITY, APP_VERSION_TIMEOUT_MS);
+            ChannelRead(device, buffer.data(), APP_VERSION_CAPACITY, APP_VERSION_TIMEOUT_MS, stop);
         NoteReply(result.LastReply, buffer.data(), count);
         if (count < APP_VERSION_MIN_REPLY) continue;
         buffer[count] = 0;

@@ -5,6 +5,7 @@
 // with an open channel; none of them logs, raises or touches a widget: the callers do that. Every
 // reply is bounds-checked, since a device may send anything.
 
+#include "devices/Channel.h"
 #include "devices/Structs.h"
 
 #include <array>
@@ -159,8 +160,9 @@ struct AppVersionResult {
     ReplyCode LastReply;
 };
 // "FL_READ_VERSION$", up to 4 attempts of 2000 ms; a reply of 8 bytes or more is parsed into the
-// device's FirmwareVersion and succeeds when its Number is not 0.
-AppVersionResult ReadApplicationVersion(TDevEntry& device);
+// device's FirmwareVersion and succeeds when its Number is not 0. stop, when given, is asked before
+// every attempt and during the reads: true ends the exchange, unsuccessful.
+AppVersionResult ReadApplicationVersion(TDevEntry& device, const ChannelStop& stop = {});
 
 enum class StartBootloaderOutcome { SendFailed, NoReply, Started, StartError, OtherReply };
 struct StartBootloaderResult {

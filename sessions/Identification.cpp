@@ -42,9 +42,9 @@ bool IdentifyDevice(TReadVersion& scan, TDevEntry& device)
         ParseVersion(device.FirmwareVersion, firmware.Text);
         device.InBootloader = true;
     } else {
-        // A window that is closing does not wait for up to four more reads.
-        if (scan.StopRequested()) return scan.ScanError == kScanOk;
-        const AppVersionResult application = ReadApplicationVersion(device);
+        // Up to four reads of 2 s each: a window that is closing does not wait for them.
+        const AppVersionResult application =
+            ReadApplicationVersion(device, [&scan] { return scan.StopRequested(); });
         scan.NoteReply(application.LastReply);
         if (!application.Success) scan.ScanError = kScanNoAnswer;
     }

@@ -651,6 +651,21 @@ TEST_F(ClosingWindow, DuringAnExchangeThePassStopsAfterIt)
     EXPECT_TRUE(closingLines.isEmpty());
 }
 
+TEST_F(ClosingWindow, ASilentApplicationIsNotAskedForItsVersionAgain)
+{
+    // Each "FL_READ_VERSION$" waits 2 s for a reply that never comes, up to four times: a
+    // closing window cuts the read short and sends no further attempt.
+    gxsim::DeviceSetup silent = SimDevice("6301", Driver::Ftdi, gxsim::Mode::Application);
+    silent.Faults = {"silent cmd=read_version"};
+    sim.Add(silent);
+    CreateAndStartPass();
+    ASSERT_TRUE(WaitUnserved([&] { return !TextCommands("6301").empty(); }));
+    CloseRecordingLines();
+    EXPECT_EQ(TextCommands("6301"), std::vector<std::string>{"FL_READ_VERSION$"});
+    EXPECT_EQ(sim.Journal("6301").back().Kind, "close");
+    EXPECT_TRUE(closingLines.isEmpty());
+}
+
 TEST_F(ClosingWindow, WhileThePassWaitsForALogLineTheLineIsServed)
 {
     std::string error;
