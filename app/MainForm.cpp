@@ -7,7 +7,7 @@
 #include <QFileDialog>
 #include <QTimer>
 
-TMainForm* MainForm = nullptr;
+std::atomic<TMainForm*> MainForm = nullptr;
 
 namespace {
 QFont PixelFont(const QFont& base, int pixels, bool bold = false)

@@ -12,6 +12,7 @@
 #include <QStringList>
 #include <QWidget>
 
+#include <atomic>
 #include <functional>
 #include <initializer_list>
 #include <memory>
@@ -151,8 +152,10 @@ private:
     Anchors* fileGroupAnchors_ = nullptr;
 };
 
-// The process-wide main-window pointer through which worker threads reach the window.
-extern TMainForm* MainForm;
+// The process-wide main-window pointer through which worker threads reach the window. Written on
+// the window thread; workers read it to hand their log lines over, also while the window closes,
+// hence atomic.
+extern std::atomic<TMainForm*> MainForm;
 
 // Layout values at 96 dots per inch.
 inline constexpr int kDesignClientWidth = 664;
