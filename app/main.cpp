@@ -10,6 +10,7 @@
 #include "platform/Platform.h"
 #include "platform/SingleInstance.h"
 #include "platform/TerminationSignals.h"
+#include "platform/UiFonts.h"
 
 int main(int argc, char** argv)
 {
@@ -23,6 +24,7 @@ int main(int argc, char** argv)
     if (!instance) return 0;
 
     LoaderApplication app(argc, argv);
+    InstallUiFontSubstitutes();
     // SIGINT and SIGTERM close the window the way the user would. Installed first, so that a
     // signal arriving during start-up waits in the event loop until the window exists.
     InstallTerminationHandler(&app, [] {

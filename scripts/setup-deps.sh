@@ -3,7 +3,7 @@
 set -euo pipefail
 
 packages=(cmake ninja-build g++ clang libgtest-dev libgmock-dev libbenchmark-dev qt6-base-dev
-          libudev-dev fonts-dejavu-core xvfb xauth imagemagick x11-apps)
+          libudev-dev fonts-dejavu-core fonts-urw-base35 xvfb xauth imagemagick x11-apps)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -80,6 +80,24 @@ TEST_P(DevicePanelLanguage, ShowsTheDeviceValuesUnderCatalogueCaptions)
     for (QWidget* child : children) EXPECT_EQ(child->parentWidget(), panel.Box.data());
 }
 
+TEST_P(DevicePanelLanguage, CaptionsEndBeforeTheirValues)
+{
+    // The values sit at fixed places: a face wider than the design's runs the captions into them.
+    CurrentLanguage = GetParam();
+    TDevEntry& device = AddDevice("2147483647", true);
+    ASSERT_TRUE(device.Panel);
+    const TFWLoaderDevGroup& panel = *device.Panel;
+    const std::pair<QLabel*, QLabel*> pairs[] = {{panel.SerialCaption, panel.SerialValue},
+                                                 {panel.FirmwareCaption, panel.FirmwareValue},
+                                                 {panel.BootCaption, panel.BootValue}};
+    for (const auto& [caption, value] : pairs) {
+        const int textEnd =
+            caption->x() + caption->fontMetrics().horizontalAdvance(caption->text());
+        EXPECT_LE(textEnd, value->x()) << caption->text().toStdString() << " (font "
+                                       << caption->fontInfo().family().toStdString() << ")";
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(BothLanguages, DevicePanelLanguage,
                          testing::Values(kLanguageRussian, kLanguageEnglish));
 

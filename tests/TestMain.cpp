@@ -3,6 +3,7 @@
 // escapes an event handler is handled the way the loader handles it.
 
 #include "app/ErrorDisplay.h"
+#include "platform/UiFonts.h"
 
 #include <gtest/gtest.h>
 
@@ -11,5 +12,6 @@ int main(int argc, char** argv)
     testing::InitGoogleTest(&argc, argv);
     if (GTEST_FLAG_GET(list_tests)) return RUN_ALL_TESTS();
     LoaderApplication app(argc, argv);
+    InstallUiFontSubstitutes();  // the fonts the loader itself uses
     return RUN_ALL_TESTS();
 }

@@ -1,0 +1,3 @@
+#include "platform/UiFonts.h"
+
+void InstallUiFontSubstitutes() {}
