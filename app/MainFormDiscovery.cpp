@@ -4,12 +4,12 @@
 #include "app/Language.h"
 #include "app/LogHandOver.h"
 #include "app/MainForm.h"
+#include "app/WindowThreadCall.h"
 #include "devices/Channel.h"
 #include "devices/ReadVersion.h"
 #include "platform/OutsideMessages.h"
 #include "sessions/DevicePanel.h"
 
-#include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QPushButton>
 #include <QTimer>
@@ -37,6 +37,8 @@ private:
 
 void TMainForm::SetUpDiscovery()
 {
+    // A finished pass hands its result over through this and waits (ScanFinished).
+    InstallWindowThreadCalls(this);
     connect(DevTimer, &QTimer::timeout, this, &TMainForm::DevTimerTimer);
     connect(RescanTimer, &QTimer::timeout, this, &TMainForm::RescanTimerTimer);
 }
@@ -136,7 +138,7 @@ void TMainForm::StopWorkers()
         // A pass may be waiting for this thread: for a log line, or for ScanFinished (which
         // returns at once now). Serve both while waiting, in short slices.
         while (!scan->wait(QDeadlineTimer(10))) {
-            QCoreApplication::sendPostedEvents(scan, QEvent::MetaCall);
+            ServeWindowThreadCalls(this);
             ServeLogHandOvers(this);
         }
         delete scan;

@@ -3,13 +3,12 @@
 #include "app/Language.h"
 #include "app/LoaderError.h"
 #include "app/MainForm.h"
+#include "app/WindowThreadCall.h"
 #include "devices/Channel.h"
 #include "devices/DriverLists.h"
 #include "devices/Ticks.h"
 #include "sessions/Identification.h"
 #include "sessions/WriteProcess.h"
-
-#include <QMetaObject>
 
 #include <algorithm>
 #include <mutex>
@@ -57,11 +56,9 @@ void TReadVersion::run()
 {
     Execute();
     // Like a thread's termination handler: ScanFinished runs on the window thread while this
-    // thread waits. The call is delivered to this object, which lives on the window thread, so a
-    // closing window can deliver it while it waits for the pass. A pass asked to stop skips it.
-    if (!StopRequested())
-        QMetaObject::invokeMethod(
-            this, [this] { form_.ScanFinished(*this); }, Qt::BlockingQueuedConnection);
+    // thread waits. A closing window serves the call while it waits for the pass; a pass asked to
+    // stop skips it.
+    if (!StopRequested()) RunOnWindowThread(&form_, [this] { form_.ScanFinished(*this); });
     // What ScanFinished did not take: a failed or stopped pass's devices.
     ReleaseFoundDevices();
 }

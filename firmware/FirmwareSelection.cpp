@@ -6,13 +6,13 @@
 #include "app/Language.h"
 #include "app/LogFormat.h"
 #include "app/MainForm.h"
+#include "app/WindowThreadCall.h"
 #include "firmware/FirmwareImage.h"
 #include "platform/ProgramResource.h"
 
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
-#include <QThread>
 
 namespace {
 QString Msg(int n)
@@ -122,9 +122,6 @@ bool LoadFirmwareOnWindowThread(TFirmwareBlockList& blocks, TFirmwareVersion& ve
             loaded = false;
         }
     };
-    if (QThread::currentThread() == window->thread())
-        load();
-    else
-        QMetaObject::invokeMethod(window, load, Qt::BlockingQueuedConnection);
+    RunOnWindowThread(window, load);
     return loaded;
 }

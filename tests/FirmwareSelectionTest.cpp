@@ -17,6 +17,8 @@
 #include <QThread>
 #include <QTimer>
 #include <gtest/gtest.h>
+
+#include <atomic>
 #include <thread>
 
 namespace {
@@ -202,14 +204,15 @@ TEST_F(FirmwareSelection, OversizedBlockRaisesOnReadButIsAFailedLoadForAWorker)
     int shown = 0;
     const ErrorDisplayFunction previous =
         SetErrorDisplay([&](const QString&, const QString&) { ++shown; });
-    bool loaded = true, done = false;
+    bool loaded = true;
+    std::atomic<bool> done = false;  // polled by this thread while the worker runs
     std::thread worker([&] {
         TFirmwareBlockList blocks;
         TFirmwareVersion version;
         loaded = LoadFirmwareOnWindowThread(blocks, version);
         done = true;
     });
-    EXPECT_TRUE(WaitFor([&] { return done; }));
+    EXPECT_TRUE(WaitFor([&] { return done.load(); }));
     worker.join();
     SetErrorDisplay(previous);
     EXPECT_FALSE(loaded);
@@ -221,7 +224,8 @@ TEST_F(FirmwareSelection, WorkerLoadRunsOnTheWindowThreadAndFillsItsOwnList)
     const QString path = Image(QStringLiteral("typed.eraw"));
     Open({QStringLiteral("externfirmware")});
     form->edFWFile->setEditText(path);  // typed, never Read
-    bool loaded = false, done = false, onWindowThread = true;
+    bool loaded = false, onWindowThread = true;
+    std::atomic<bool> done = false;  // polled by this thread while the worker runs
     size_t blocks = 0;
     TFirmwareVersion version;
     std::thread worker([&] {
@@ -234,7 +238,7 @@ TEST_F(FirmwareSelection, WorkerLoadRunsOnTheWindowThreadAndFillsItsOwnList)
         onWindowThread = QThread::currentThread() == form->thread();
         done = true;
     });
-    EXPECT_TRUE(WaitFor([&] { return done; }));
+    EXPECT_TRUE(WaitFor([&] { return done.load(); }));
     worker.join();
     EXPECT_TRUE(loaded);
     EXPECT_FALSE(onWindowThread);
