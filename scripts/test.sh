@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test: the plain build first, then the build with
-# AddressSanitizer and UndefinedBehaviorSanitizer.
+# AddressSanitizer and UndefinedBehaviorSanitizer, then the threaded tests under ThreadSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup-deps.sh
@@ -10,3 +10,6 @@ ctest --preset default -j2
 
 scripts/build.sh asan
 ctest --preset asan -j2
+
+scripts/build.sh tsan
+ctest --preset tsan -j2
