@@ -1,19 +1,15 @@
 #pragma once
 // Log lines from worker threads. A worker never touches the log view: it formats its line, puts it
-// into its own slot and hands the slot to the window thread, waiting until the line is logged.
-// The window thread never waits for a worker, so a hand-over is always served while the window's
-// event loop runs.
+// into its own slot and hands the slot to the window thread (RunOnWindowThread), waiting until the
+// line is logged. The window thread serves hand-overs from its event loop, and also while it waits
+// for a worker at close.
 
 #include "app/LogFormat.h"
 
 #include <QString>
-#include <condition_variable>
-#include <cstddef>
 #include <cstdint>
 #include <initializer_list>
-#include <mutex>
 
-class TMainForm;
 struct TDevEntry;
 
 // One pending log line of one worker object (the scan thread or a write thread). Only the owning
@@ -27,12 +23,6 @@ public:
     QString Text;
     int Kind = Normal;
     int32_t Device = 0;
-
-private:
-    friend class LogHandOver;
-    std::mutex mutex_;
-    std::condition_variable served_;
-    bool pending_ = false;
 };
 
 // For the scan thread: device is the device's SerialNumber, or 0 for the search as a whole.
@@ -47,12 +37,3 @@ void WriterLog(LogSlot& slot, const TDevEntry* device, int kind, const QString& 
                std::initializer_list<LogArg> args = {});
 void WriterLog(LogSlot& slot, const TDevEntry& device, int kind, const QString& format,
                std::initializer_list<LogArg> args = {});
-
-// The window's side, set up once by the window itself: serves queued hand-overs from its event
-// loop, and releases the workers still waiting when the window is destroyed.
-void InstallLogHandOver(TMainForm* form);
-// How many hand-overs wait for a window thread now (for tests and diagnostics).
-size_t PendingLogHandOvers();
-// Serves, on the window thread, the hand-overs already posted to form. For a window thread that
-// waits for a worker (the close sequence) and must keep serving it meanwhile.
-void ServeLogHandOvers(TMainForm* form);

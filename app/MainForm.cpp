@@ -1,6 +1,7 @@
 #include "app/MainForm.h"
 
 #include "app/Anchors.h"
+#include "app/WindowThreadCall.h"
 #include "platform/OutsideMessages.h"
 #include "platform/Platform.h"
 
@@ -32,6 +33,8 @@ QStringList DialogNameFilters(const QString& filter)
 TMainForm::TMainForm(const QStringList& arguments, QWidget* parent) : QWidget(parent)
 {
     SetUpLayout();
+    // Workers hand their log lines and results to this window's thread through it.
+    InstallWindowThreadCalls(this);
     SetUpLogView();
 
     // LoadedFirmware, ExeDirectory, DeviceList, the flags and DeviceListLock start as declared.
@@ -69,7 +72,8 @@ void TMainForm::SetUpLayout()
     setFont(windowFont);
     for (QLabel* label : {lblFileName, lblFileDate, lblFileVersion})
         label->setFont(PixelFont(windowFont, 16));
-    for (QLabel* label : {lblFirmwDate, lblFileVer}) label->setFont(PixelFont(windowFont, 13, true));
+    for (QLabel* label : {lblFirmwDate, lblFileVer})
+        label->setFont(PixelFont(windowFont, 13, true));
     for (QCheckBox* box : {cbAutoWrite, cbStartApp, cbWritelogToFile})
         box->setFont(PixelFont(windowFont, 13));
     reLog->setFont(PixelFont(windowFont, 11));
@@ -95,7 +99,8 @@ void TMainForm::SetUpLayout()
     Splitter1->setStretchFactor(0, 1);
     Splitter1->setStretchFactor(1, 0);
     const int panelHeight = kDesignClientHeight - 116;
-    Splitter1->setSizes({panelHeight - kDesignLogHeight - Splitter1->handleWidth(), kDesignLogHeight});
+    Splitter1->setSizes(
+        {panelHeight - kDesignLogHeight - Splitter1->handleWidth(), kDesignLogHeight});
     DevPanel->setMinimumHeight(kDevPanelMinimumHeight);
 
     DevTimer = new QTimer(this);

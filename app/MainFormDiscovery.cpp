@@ -2,7 +2,6 @@
 // changes in DeviceList and on screen, and stopping a pass when the window closes.
 
 #include "app/Language.h"
-#include "app/LogHandOver.h"
 #include "app/MainForm.h"
 #include "app/WindowThreadCall.h"
 #include "devices/Channel.h"
@@ -37,8 +36,6 @@ private:
 
 void TMainForm::SetUpDiscovery()
 {
-    // A finished pass hands its result over through this and waits (ScanFinished).
-    InstallWindowThreadCalls(this);
     connect(DevTimer, &QTimer::timeout, this, &TMainForm::DevTimerTimer);
     connect(RescanTimer, &QTimer::timeout, this, &TMainForm::RescanTimerTimer);
 }
@@ -136,11 +133,8 @@ void TMainForm::StopWorkers()
     for (TReadVersion* scan : scans) scan->requestInterruption();
     for (TReadVersion* scan : scans) {
         // A pass may be waiting for this thread: for a log line, or for ScanFinished (which
-        // returns at once now). Serve both while waiting, in short slices.
-        while (!scan->wait(QDeadlineTimer(10))) {
-            ServeWindowThreadCalls(this);
-            ServeLogHandOvers(this);
-        }
+        // returns at once now). Serve it while waiting, in short slices.
+        while (!scan->wait(QDeadlineTimer(10))) ServeWindowThreadCalls(this);
         delete scan;
     }
     CurrentScan = nullptr;

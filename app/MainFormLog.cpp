@@ -34,7 +34,6 @@ void TMainForm::SetUpLogView()
     // history would keep every line ever shown.
     reLog->setUndoRedoEnabled(false);
     reLog->setMaximumBlockCount(kLogViewMaxLines);
-    InstallLogHandOver(this);
 }
 
 QString TMainForm::LoaderDirectory() const

@@ -1,8 +1,8 @@
 #pragma once
-// A worker's call that must run on the window thread while the worker waits for it: a pass's
-// ScanFinished, the firmware load a write session asks for. Qt's blocking queued call would do,
-// but it hands the call over inside Qt, where ThreadSanitizer does not see the ordering; here the
-// worker's data crosses only through this unit's own lock.
+// A worker's call that must run on the window thread while the worker waits for it: a log line
+// (ReaderLog, WriterLog), a pass's ScanFinished, the firmware load a write session asks for. Qt's
+// blocking queued call would do, but it hands the call over inside Qt, where ThreadSanitizer does
+// not see the ordering; here the worker's data crosses only through this unit's own locks.
 
 #include <QObject>
 

@@ -5,6 +5,7 @@
 #include "app/LoaderError.h"
 #include "app/LogHandOver.h"
 #include "app/MainForm.h"
+#include "app/WindowThreadCall.h"
 #include "devices/ReadVersion.h"
 #include "platform/OutsideMessages.h"
 #include "sessions/DevicePanel.h"
@@ -674,10 +675,10 @@ TEST_F(ClosingWindow, WhileThePassWaitsForALogLineTheLineIsServed)
         << error;
     sim.Add(SimDevice("6101", Driver::Ftdi));
     CreateAndStartPass();
-    ASSERT_TRUE(WaitUnserved([] { return PendingLogHandOvers() > 0; }));
+    ASSERT_TRUE(WaitUnserved([] { return PendingWindowThreadCalls() > 0; }));
     CloseRecordingLines();
     EXPECT_EQ(closingLines, QStringList{Line("Device -------\tDriver error")});
-    EXPECT_EQ(PendingLogHandOvers(), 0u);
+    EXPECT_EQ(PendingWindowThreadCalls(), 0u);
     // The pass ended after its enumeration: the device it found was never opened.
     EXPECT_TRUE(sim.Journal("6101").empty());
 }

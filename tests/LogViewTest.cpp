@@ -2,6 +2,7 @@
 #include "app/LogFile.h"
 #include "app/LogHandOver.h"
 #include "app/MainForm.h"
+#include "app/WindowThreadCall.h"
 #include "tests/TestSupport.h"
 
 #include <QCoreApplication>
@@ -340,15 +341,15 @@ TEST_F(LogTest, AWindowDestroyedBeforeServingReleasesTheWorker)
     });
     // No events are processed here: the line waits in the queue until the window goes.
     QDeadlineTimer deadline(20000);
-    while (PendingLogHandOvers() == 0 && !deadline.hasExpired()) QThread::msleep(2);
-    ASSERT_EQ(PendingLogHandOvers(), 1u);
+    while (PendingWindowThreadCalls() == 0 && !deadline.hasExpired()) QThread::msleep(2);
+    ASSERT_EQ(PendingWindowThreadCalls(), 1u);
     QThread::msleep(20);
     EXPECT_FALSE(done.load());  // really waiting
     MainForm = &form;
     doomed.reset();
     worker.join();
     EXPECT_TRUE(done.load());
-    EXPECT_EQ(PendingLogHandOvers(), 0u);
+    EXPECT_EQ(PendingWindowThreadCalls(), 0u);
     QCoreApplication::processEvents();  // nothing left for any other window either
     EXPECT_TRUE(form.reLog->document()->isEmpty());
 }
