@@ -6,6 +6,7 @@
 #include "app/WindowThreadCall.h"
 #include "devices/Channel.h"
 #include "devices/ReadVersion.h"
+#include "devices/ScopeExit.h"
 #include "platform/OutsideMessages.h"
 #include "sessions/DevicePanel.h"
 
@@ -20,18 +21,6 @@ QString Msg(int n)
 {
     return MessageText(CurrentLanguage, n);
 }
-
-// Sets a flag back however the scope ends.
-class ClearOnExit {
-public:
-    explicit ClearOnExit(TReadVersion*& pointer) : pointer_(pointer) {}
-    ~ClearOnExit() { pointer_ = nullptr; }
-    ClearOnExit(const ClearOnExit&) = delete;
-    ClearOnExit& operator=(const ClearOnExit&) = delete;
-
-private:
-    TReadVersion*& pointer_;
-};
 }  // namespace
 
 void TMainForm::SetUpDiscovery()
@@ -75,7 +64,7 @@ void TMainForm::ScanFinished(TReadVersion& scan)
 {
     // A pass that finishes while the window closes changes nothing: its devices are freed.
     if (scan.StopRequested()) return;
-    const ClearOnExit clear(CurrentScan);
+    const ScopeExit clear([this] { CurrentScan = nullptr; });
 
     if (scan.ScanError != kScanOk) {
         // The new devices are discarded; detached records stay until a pass succeeds.

@@ -1,5 +1,7 @@
 #include "app/WindowThreadCall.h"
 
+#include "devices/ScopeExit.h"
+
 #include <QCoreApplication>
 #include <QEvent>
 #include <QThread>
@@ -60,21 +62,9 @@ void Release(WaitingCall& waiting)
     waiting.served.notify_all();
 }
 
-// Releases the worker however the call ends, an exception included.
-class ReleaseOnExit {
-public:
-    explicit ReleaseOnExit(WaitingCall& waiting) : waiting_(waiting) {}
-    ~ReleaseOnExit() { Release(waiting_); }
-    ReleaseOnExit(const ReleaseOnExit&) = delete;
-    ReleaseOnExit& operator=(const ReleaseOnExit&) = delete;
-
-private:
-    WaitingCall& waiting_;
-};
-
 void Serve(WaitingCall& waiting)
 {
-    const ReleaseOnExit release(waiting);
+    const ScopeExit release([&waiting] { Release(waiting); });  // an exception included
     (*waiting.call)();
 }
 

@@ -4,6 +4,7 @@
 #include "app/LogHandOver.h"
 #include "devices/Channel.h"
 #include "devices/ReadVersion.h"
+#include "devices/ScopeExit.h"
 #include "devices/Text8.h"
 
 namespace {
@@ -11,19 +12,6 @@ QString Msg(int n)
 {
     return MessageText(CurrentLanguage, n);
 }
-
-// Closes the channel however identification ends, an error raised inside it included: a record
-// must not reach DeviceList, or be freed, with its channel open.
-class ChannelCloser {
-public:
-    explicit ChannelCloser(TDevEntry& device) : device_(device) {}
-    ~ChannelCloser() { ChannelClose(device_); }
-    ChannelCloser(const ChannelCloser&) = delete;
-    ChannelCloser& operator=(const ChannelCloser&) = delete;
-
-private:
-    TDevEntry& device_;
-};
 }  // namespace
 
 bool IdentifyDevice(TReadVersion& scan, TDevEntry& device)
@@ -32,7 +20,9 @@ bool IdentifyDevice(TReadVersion& scan, TDevEntry& device)
         scan.ScanError = kScanOpenFailed;
         return false;
     }
-    ChannelCloser closer(device);
+    // Closed however identification ends, an error raised inside it included: a record must not
+    // reach DeviceList, or be freed, with its channel open.
+    const ScopeExit closer([&device] { ChannelClose(device); });
 
     QueryReplyBuffer buffer{};
     const QueryVersionResult firmware = QueryVersion(device, CMD_READ_FIRMWARE_VERSION, buffer);
