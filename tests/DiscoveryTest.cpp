@@ -91,13 +91,7 @@ protected:
         WaitFor([&] { return until.hasExpired(); }, ms + 1000);
     }
 
-    QStringList Lines() const
-    {
-        QStringList lines;
-        for (QTextBlock b = form->reLog->document()->firstBlock(); b.isValid(); b = b.next())
-            if (!b.text().isEmpty()) lines << b.text();
-        return lines;
-    }
+    QStringList Lines() const { return LogLines(*form); }
     // The lines logged since the last call.
     QStringList NewLines()
     {
@@ -128,6 +122,12 @@ protected:
         for (const gxsim::JournalEntry& e : sim.Journal(serial, "text"))
             commands.push_back(e.Field("command"));
         return commands;
+    }
+    // Changes the simulated libraries' own behaviour (failing list calls).
+    void SetLibrary(const std::function<void(gxsim::LibrarySetup&)>& change)
+    {
+        std::string error;
+        ASSERT_TRUE(sim.Folder().UpdateLibrary(change, &error)) << error;
     }
     gxsim::DeviceSetup Silent(std::string serial)
     {
@@ -461,10 +461,7 @@ TEST_F(Discovery, AnFtdiListThatStaysIncompleteGivesNoFtdiDevicesAndNoMessage)
 
 TEST_F(Discovery, AFailingListIsADriverErrorAndTheOtherLibraryIsStillAsked)
 {
-    std::string error;
-    ASSERT_TRUE(sim.Folder().UpdateLibrary(
-        [](gxsim::LibrarySetup& l) { l.VendorCountFails = true; }, &error))
-        << error;
+    SetLibrary([](gxsim::LibrarySetup& l) { l.VendorCountFails = true; });
     sim.Add(SimDevice("5201", Driver::Vendor));
     sim.Add(SimDevice("5202", Driver::Ftdi));
     Open();
@@ -483,10 +480,7 @@ protected:
     void SetUp() override
     {
         Discovery::SetUp();
-        std::string error;
-        ASSERT_TRUE(sim.Folder().UpdateLibrary(
-            [](gxsim::LibrarySetup& l) { l.FtdiCountFails = true; }, &error))
-            << error;
+        SetLibrary([](gxsim::LibrarySetup& l) { l.FtdiCountFails = true; });
         Open();
         ASSERT_EQ(Passes(), 1);
     }
@@ -669,10 +663,7 @@ TEST_F(ClosingWindow, ASilentApplicationIsNotAskedForItsVersionAgain)
 
 TEST_F(ClosingWindow, WhileThePassWaitsForALogLineTheLineIsServed)
 {
-    std::string error;
-    ASSERT_TRUE(sim.Folder().UpdateLibrary(
-        [](gxsim::LibrarySetup& l) { l.VendorCountFails = true; }, &error))
-        << error;
+    SetLibrary([](gxsim::LibrarySetup& l) { l.VendorCountFails = true; });
     sim.Add(SimDevice("6101", Driver::Ftdi));
     CreateAndStartPass();
     ASSERT_TRUE(WaitUnserved([] { return PendingWindowThreadCalls() > 0; }));

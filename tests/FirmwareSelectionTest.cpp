@@ -55,12 +55,7 @@ protected:
             name, PackFirmwareImage(PlaceholderPayload(payload), version,
                                     date ? std::optional<std::string_view>(date) : std::nullopt));
     }
-    QStringList LogLines() const
-    {
-        QStringList lines = form->reLog->toPlainText().split(QLatin1Char('\n'));
-        lines.removeAll(QString());
-        return lines;
-    }
+    QStringList LogLines() const { return ::LogLines(*form); }
     static QString Line(const QString& text) { return QStringLiteral("Device -------\t") + text; }
     QStringList Items() const
     {

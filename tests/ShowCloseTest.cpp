@@ -74,12 +74,7 @@ protected:
         form.reset();
         MainForm = nullptr;
     }
-    QStringList LogLines() const
-    {
-        QStringList lines = form->reLog->toPlainText().split(QLatin1Char('\n'));
-        lines.removeAll(QString());
-        return lines;
-    }
+    QStringList LogLines() const { return ::LogLines(*form); }
     static QString Line(const QString& text) { return QStringLiteral("Device -------\t") + text; }
     bool FileControlsVisible() const
     {

@@ -1,11 +1,23 @@
 #include "tests/TestSupport.h"
 
+#include "app/MainForm.h"
+
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QThread>
 
-void PrintTo(const QString& text, std::ostream* os) { *os << '"' << text.toStdString() << '"'; }
+void PrintTo(const QString& text, std::ostream* os)
+{
+    *os << '"' << text.toStdString() << '"';
+}
+
+QStringList LogLines(const TMainForm& form)
+{
+    QStringList lines = form.reLog->toPlainText().split(QLatin1Char('\n'));
+    lines.removeAll(QString());
+    return lines;
+}
 
 bool WaitFor(const std::function<bool()>& condition, int timeoutMs)
 {

@@ -1,12 +1,18 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <QTemporaryDir>
 #include <functional>
 #include <ostream>
 
 // Prints QStrings readably in failure messages.
 void PrintTo(const QString& text, std::ostream* os);
+
+class TMainForm;
+
+// The lines of the window's log view, empty ones left out.
+QStringList LogLines(const TMainForm& form);
 
 // Processes events until condition holds or timeoutMs passes; returns the condition.
 bool WaitFor(const std::function<bool()>& condition, int timeoutMs = 10000);
