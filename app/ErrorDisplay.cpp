@@ -25,20 +25,15 @@ ErrorDisplayFunction SetErrorDisplay(ErrorDisplayFunction display)
     return previous;
 }
 
-QString ErrorCaption() { return QStringLiteral("GXFWLoader"); }
+QString ErrorCaption()
+{
+    return QStringLiteral("GXFWLoader");
+}
 
 void ShowException(std::exception_ptr error)
 {
-    QString text;  // a thrown value that is no exception shows an empty text
-    try {
-        std::rethrow_exception(error);
-    } catch (const LoaderError& e) {
-        text = e.Message();
-    } catch (const std::exception& e) {
-        text = QString::fromUtf8(e.what());
-    } catch (...) {
-    }
-    ShowErrorBox(ErrorCaption(), text);
+    // A thrown value that is no exception shows an empty text.
+    ShowErrorBox(ErrorCaption(), ExceptionText(error));
 }
 
 LoaderApplication::LoaderApplication(int& argc, char** argv) : QApplication(argc, argv) {}

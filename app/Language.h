@@ -16,6 +16,12 @@ void InitMessageCatalogue();
 // Never fails: an unknown language or message number yields a fallback text.
 QString MessageText(int language, int n);
 
+// Message n in CurrentLanguage: the catalogue text as every caller shows or logs it.
+inline QString Msg(int n)
+{
+    return MessageText(CurrentLanguage, n);
+}
+
 // The window title by language; outside the catalogue.
 QString WindowTitle(int language);
 

@@ -162,6 +162,6 @@ QString FormatLogTextInto(qsizetype capacity, const QString& format,
 
 QString LogLinePrefix(int32_t device)
 {
-    if (device == 0) return MessageText(CurrentLanguage, 4);
-    return FormatLogText(MessageText(CurrentLanguage, 3), {device});
+    if (device == 0) return Msg(4);
+    return FormatLogText(Msg(3), {device});
 }

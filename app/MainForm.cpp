@@ -1,14 +1,27 @@
 #include "app/MainForm.h"
 
-#include "app/Anchors.h"
-#include "app/WindowThreadCall.h"
+#include "app/CommandLine.h"
+#include "platform/Anchors.h"
 #include "platform/OutsideMessages.h"
 #include "platform/Platform.h"
+#include "platform/WindowThreadCall.h"
 
 #include <QFileDialog>
 #include <QTimer>
 
 std::atomic<TMainForm*> MainForm = nullptr;
+
+MainWindowPointer::MainWindowPointer(TMainForm* window) : window_(window)
+{
+    MainForm = window;
+}
+
+MainWindowPointer::~MainWindowPointer()
+{
+    // Only this window's own entry: a test may have built another window meanwhile.
+    TMainForm* expected = window_;
+    MainForm.compare_exchange_strong(expected, nullptr);
+}
 
 namespace {
 QFont PixelFont(const QFont& base, int pixels, bool bold = false)
@@ -33,8 +46,9 @@ QStringList DialogNameFilters(const QString& filter)
 TMainForm::TMainForm(const QStringList& arguments, QWidget* parent) : QWidget(parent)
 {
     SetUpLayout();
-    // Workers hand their log lines and results to this window's thread through it.
-    InstallWindowThreadCalls(this);
+    // Workers hand their log lines and results to this window's thread through it; what a
+    // handed-over call raises is reported like any other error of the window.
+    InstallWindowThreadCalls(this, [this](std::exception_ptr error) { ReportError(error); });
     SetUpLogView();
 
     // LoadedFirmware, ExeDirectory, DeviceList, the flags and DeviceListLock start as declared.

@@ -4,8 +4,10 @@
 
 #include "app/LogFormat.h"
 #include "devices/Structs.h"
+#include "devices/WorkerHost.h"
 #include "firmware/FirmwareBlock.h"
 #include "firmware/FirmwareImage.h"
+#include "platform/WorkerThread.h"
 #include "ui_MainForm.h"
 
 #include <QDateTime>
@@ -13,6 +15,7 @@
 #include <QWidget>
 
 #include <atomic>
+#include <exception>
 #include <functional>
 #include <initializer_list>
 #include <memory>
@@ -24,8 +27,28 @@ class QFileDialog;
 class QTimer;
 class TReadVersion;
 
-class TMainForm : public QWidget, public Ui::TMainForm {
+class TMainForm;
+
+// The process-wide main-window pointer (below): set when the window is built and cleared once it
+// has stopped its workers, as the window's destruction ends. Only the window holds one.
+class MainWindowPointer {
+public:
+    explicit MainWindowPointer(TMainForm* window);
+    ~MainWindowPointer();
+    MainWindowPointer(const MainWindowPointer&) = delete;
+    MainWindowPointer& operator=(const MainWindowPointer&) = delete;
+
+private:
+    TMainForm* const window_;
+};
+
+// The window is the host of every worker (devices/WorkerHost.h): workers reach it only through
+// that interface.
+class TMainForm : public QWidget, public Ui::TMainForm, public TWorkerHost {
     Q_OBJECT
+    // First member: cleared last, after the destructor has stopped the workers.
+    MainWindowPointer mainWindowPointer_{this};
+
 public:
     // arguments: the command line without the program path.
     explicit TMainForm(const QStringList& arguments, QWidget* parent = nullptr);
@@ -52,11 +75,12 @@ public:
     void DevTimerTimer();
     // RescanTimer's handler. Nothing enables that timer: discovery never runs periodically.
     void RescanTimerTimer();
-    // Starts a pass unless one runs; a request made while one runs is dropped, not queued.
+    // Starts a pass unless one runs. A request made while one runs is remembered: one more pass
+    // starts 100 ms after that pass has finished, so a device plugged in meanwhile is not lost.
     void StartScan();
     // Run on the window thread at the end of a pass, while its thread waits: removes the
     // detached devices, adds the new ones with their panels and logs what changed.
-    void ScanFinished(TReadVersion& scan);
+    void ScanFinished(TReadVersion& scan) override;
     // ---- end of device discovery
 
     // ---- Write session (app/MainFormWrite.cpp); window thread only.
@@ -72,7 +96,7 @@ public:
     // Shared state, in the order the constructor sets it up.
     TFirmwareVersion LoadedFirmware;
     QString ExeDirectory;
-    std::vector<std::unique_ptr<TDevEntry>> DeviceList;
+    TDeviceList DeviceList;
     bool ExternalFirmwareAllowed = false;
     bool FirmwareFromResource = false;
     bool SkipCompatibilityCheck = false;
@@ -82,7 +106,8 @@ public:
     // Right-aligned labels grow to the left. Called again whenever captions change.
     void FitLabelsToText();
 
-    // ---- Event log (app/MainFormLog.cpp); window thread only. Workers use app/LogHandOver.h.
+    // ---- Event log (app/MainFormLog.cpp); window thread only. Workers hand lines over through
+    // their host (WorkerLog).
     void AddLog(int kind, const QString& format, std::initializer_list<LogArg> args = {});
     void AddDeviceLog(int kind, int32_t device, const QString& format,
                       std::initializer_list<LogArg> args = {});
@@ -108,10 +133,10 @@ public:
     void SetLogHeight(int height);
     // ---- end of settings file
 
-    // ---- Firmware selection (firmware/FirmwareSelection.cpp); window thread only.
+    // ---- Firmware selection (app/MainFormFirmware.cpp); window thread only.
     // Fills blocks and version from the embedded image or, in external mode, the file named in
     // edFWFile; shows the version and date and logs the load. False after logging a failure.
-    bool LoadFirmware(TFirmwareBlockList& blocks, TFirmwareVersion& version);
+    bool LoadFirmware(TFirmwareBlockList& blocks, TFirmwareVersion& version) override;
     bool LoadFirmwareFile(TFirmwareBlockList& blocks, TFirmwareVersion& version);
     bool LoadFirmwareResource(TFirmwareBlockList& blocks, TFirmwareVersion& version);
     void btnFwLoadClick();  // Read
@@ -128,23 +153,42 @@ public:
     // Binds the driver libraries not bound yet; the message box when neither can be bound (the
     // window then closes), a red log line for the one that is missing otherwise.
     void BindDriverLibraries();
+    // The close was asked for by the system (SIGINT, SIGTERM), not by a person: nothing it does
+    // waits for one. Its errors go to standard error and to the log instead of a message box.
+    void CloseUnattended();
+    bool ClosingUnattended() const { return closingUnattended_; }
+    // Shows what an event handler, a close step or a worker's hand-over raised: in a message box,
+    // or, while closing unattended, on standard error and in the log.
+    void ReportError(std::exception_ptr error);
     // ---- end of show and close sequences
+
+    // ---- Workers (app/MainFormWorkers.cpp)
+    // Every live worker of the window. The close sequence stops and awaits them all before any
+    // record is freed.
+    WorkerRegistry Workers{this};
+    // The worker host: what workers may reach of the window.
+    QObject* WindowThreadObject() override { return this; }
+    void WorkerLog(int kind, int32_t device, const QString& text) override;
+    TDeviceList& SharedDeviceList() override { return DeviceList; }
+    std::recursive_mutex& SharedDeviceListLock() override { return DeviceListLock; }
+    // ---- end of workers
 
 protected:
     void showEvent(QShowEvent* event) override;
 
 private:
-    // Stops the worker threads that may still run and waits for them, delivering their
-    // hand-overs meanwhile. Part of the close sequence, before DeviceListLock is taken.
-    // (app/MainFormDiscovery.cpp)
+    // Stops every worker thread that may still run and waits for them, serving their hand-overs
+    // meanwhile. Part of the close sequence, before DeviceListLock is taken.
+    // (app/MainFormWorkers.cpp)
     void StopWorkers();
     void SetUpDiscovery();  // app/MainFormDiscovery.cpp
     bool showSequenceRan_ = false;
     // The show sequence has made the driver bindings (or tried to): a window that runs the
     // sequence starts no pass before, or the pass would find no library.
     bool driversBound_ = false;
-    // The window is closing: no pass starts any more.
-    bool workersStopped_ = false;
+    // A scan was asked for while a pass ran: one more pass follows it.
+    bool scanRequestedWhileRunning_ = false;
+    bool closingUnattended_ = false;
     FirmwareLogFunction FirmwareLog();
     void SetUpLayout();
     void SetUpLogView();       // app/MainFormLog.cpp
@@ -152,9 +196,9 @@ private:
     Anchors* fileGroupAnchors_ = nullptr;
 };
 
-// The process-wide main-window pointer through which worker threads reach the window. Written on
-// the window thread; workers read it to hand their log lines over, also while the window closes,
-// hence atomic.
+// The process-wide main-window pointer: the one window while it exists (MainWindowPointer sets
+// and clears it). Workers do not use it; they reach the window through their host. Atomic, since
+// the start-up's signal handling reads it while the window may be going.
 extern std::atomic<TMainForm*> MainForm;
 
 // Layout values at 96 dots per inch.

@@ -3,24 +3,18 @@
 
 #include "app/Language.h"
 #include "app/MainForm.h"
-#include "app/WindowThreadCall.h"
 #include "devices/Channel.h"
 #include "devices/ReadVersion.h"
-#include "devices/ScopeExit.h"
 #include "platform/OutsideMessages.h"
+#include "platform/ScopeExit.h"
 #include "sessions/DevicePanel.h"
+#include "sessions/Identification.h"
 
-#include <QDeadlineTimer>
 #include <QPushButton>
 #include <QTimer>
 
 namespace {
 constexpr int kDevPanelHeightPerDevice = 96;
-
-QString Msg(int n)
-{
-    return MessageText(CurrentLanguage, n);
-}
 }  // namespace
 
 void TMainForm::SetUpDiscovery()
@@ -52,19 +46,30 @@ void TMainForm::RescanTimerTimer()
 
 void TMainForm::StartScan()
 {
-    if (CurrentScan || workersStopped_) return;
-    // Owned by this window as its child; it frees itself once the thread has ended.
-    auto* scan = new TReadVersion(*this);
-    CurrentScan = scan;
-    connect(scan, &QThread::finished, scan, &QObject::deleteLater);
-    scan->start(QThread::NormalPriority);
+    if (Workers.Closed()) return;
+    if (CurrentScan) {
+        // Seen once the pass has finished: a device plugged in meanwhile is not lost.
+        scanRequestedWhileRunning_ = true;
+        return;
+    }
+    auto scan = std::make_unique<TReadVersion>(*this, IdentifyDevice);
+    TReadVersion* started = scan.get();
+    // The registry keeps it until it has ended; it frees itself then.
+    if (Workers.Start(std::move(scan), QThread::NormalPriority)) CurrentScan = started;
 }
 
 void TMainForm::ScanFinished(TReadVersion& scan)
 {
     // A pass that finishes while the window closes changes nothing: its devices are freed.
     if (scan.StopRequested()) return;
-    const ScopeExit clear([this] { CurrentScan = nullptr; });
+    const ScopeExit clear([this] {
+        CurrentScan = nullptr;
+        // A request refused while the pass ran: one more pass, 100 ms from now.
+        if (scanRequestedWhileRunning_ && !Workers.Closed()) {
+            scanRequestedWhileRunning_ = false;
+            DevTimer->start();
+        }
+    });
 
     if (scan.ScanError != kScanOk) {
         // The new devices are discarded; detached records stay until a pass succeeds.
@@ -111,20 +116,4 @@ void TMainForm::ScanFinished(TReadVersion& scan)
 
     const int count = static_cast<int>(DeviceList.size());
     DevPanel->setMinimumHeight(count ? count * kDevPanelHeightPerDevice : kDevPanelMinimumHeight);
-}
-
-void TMainForm::StopWorkers()
-{
-    workersStopped_ = true;
-    DevTimer->stop();
-    // Every pass object still here: the one running and any that ended and waits to be freed.
-    const QList<TReadVersion*> scans = findChildren<TReadVersion*>(Qt::FindDirectChildrenOnly);
-    for (TReadVersion* scan : scans) scan->requestInterruption();
-    for (TReadVersion* scan : scans) {
-        // A pass may be waiting for this thread: for a log line, or for ScanFinished (which
-        // returns at once now). Serve it while waiting, in short slices.
-        while (!scan->wait(QDeadlineTimer(10))) ServeWindowThreadCalls(this);
-        delete scan;
-    }
-    CurrentScan = nullptr;
 }

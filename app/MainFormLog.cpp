@@ -2,7 +2,6 @@
 // while cbWritelogToFile is ticked, appends it to the daily file.
 
 #include "app/LogFile.h"
-#include "app/LogHandOver.h"
 #include "app/MainForm.h"
 
 #include <QCoreApplication>

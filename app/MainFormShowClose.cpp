@@ -3,6 +3,7 @@
 
 #include "app/ErrorDisplay.h"
 #include "app/Language.h"
+#include "app/LoaderError.h"
 #include "app/MainForm.h"
 #include "devices/Channel.h"
 #include "devices/DriverBindings.h"
@@ -11,12 +12,7 @@
 #include <QCoreApplication>
 #include <QShowEvent>
 
-namespace {
-QString Msg(int n)
-{
-    return MessageText(CurrentLanguage, n);
-}
-}  // namespace
+#include <cstdio>
 
 void TMainForm::showEvent(QShowEvent* event)
 {
@@ -33,8 +29,14 @@ void TMainForm::FormShow()
     ExeDirectory = ExecutableDirectory ? ExecutableDirectory()
                                        : QCoreApplication::applicationDirPath() + QLatin1Char('/');
     InitMessageCatalogue();
-    PrepareSettings();
-    LoadSettings();
+    // Settings the loader may not write (a read-only folder) are shown as an error, and the rest
+    // of the sequence still runs: the loader works with settings it cannot save.
+    try {
+        PrepareSettings();
+        LoadSettings();
+    } catch (...) {
+        ReportError(std::current_exception());
+    }
 
     setWindowTitle(WindowTitle(CurrentLanguage));
     gbFile->setTitle(Msg(66));
@@ -76,11 +78,16 @@ void TMainForm::BindDriverLibraries()
 
 void TMainForm::FormDestroy()
 {
-    // An error while saving is shown, and the devices are still released.
-    RunGuarded([this] { SaveSettings(); });
+    // An error while saving is reported, and the devices are still released.
+    try {
+        SaveSettings();
+    } catch (...) {
+        ReportError(std::current_exception());
+    }
 
-    // Worker threads are stopped and awaited here, before DeviceListLock is taken: a scan's
-    // reconciliation may be waiting for that lock.
+    // Every worker is stopped and awaited here, before DeviceListLock is taken (a scan's
+    // reconciliation may be waiting for that lock) and before any record goes: a write session
+    // uses its record and channel until it has ended.
     StopWorkers();
 
     std::lock_guard<std::recursive_mutex> lock(DeviceListLock);
@@ -89,4 +96,24 @@ void TMainForm::FormDestroy()
         device.reset();  // its panel goes with it
     }
     DeviceList.clear();
+}
+
+void TMainForm::CloseUnattended()
+{
+    closingUnattended_ = true;
+    // Closed from the event loop proper, once a dismissed box's nested loop has ended.
+    QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
+}
+
+void TMainForm::ReportError(std::exception_ptr error)
+{
+    if (!closingUnattended_) {
+        ShowException(error);
+        return;
+    }
+    // Nobody is there to close a box: the error goes where a production line's records are.
+    const QString text = ExceptionText(error);
+    std::fprintf(stderr, "GXFWLoader: %s\n", text.toLocal8Bit().constData());
+    std::fflush(stderr);
+    AddLogText(Error, text);
 }

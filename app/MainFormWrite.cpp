@@ -21,12 +21,12 @@ void TMainForm::UpdateButtonClick(QObject* sender)
         start = device && device->InBootloader && !device->Writer;
     }
     if (!device) {
-        AddLog(Error, MessageText(CurrentLanguage, 14));
+        AddLog(Error, Msg(14));
         return;
     }
     if (!start) return;
     // The write session itself (StartFirmwareWrite: its thread, the record's Writer, the
     // disabled button and the status text) is not built yet; so far the press only reports the
     // start, with the line the session begins with.
-    AddDeviceLog(Normal, device->SerialNumber, MessageText(CurrentLanguage, 15));
+    AddDeviceLog(Normal, device->SerialNumber, Msg(15));
 }

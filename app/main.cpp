@@ -34,13 +34,13 @@ int main(int argc, char** argv)
             if (!modal) break;
             modal->close();
         }
-        // Closed from the event loop proper, once a dismissed box's nested loop has ended.
-        if (MainForm) QMetaObject::invokeMethod(MainForm, &QWidget::close, Qt::QueuedConnection);
+        // Nobody may be there to answer: the close waits for no one.
+        if (TMainForm* form = MainForm) form->CloseUnattended();
     });
     try {
+        // The window sets the process-wide main-window pointer for exactly its own lifetime.
         TMainForm form(QCoreApplication::arguments().mid(1));
         form.RunsShowAndCloseSequences = true;
-        MainForm = &form;
 
         std::unique_ptr<OutsideMessageSource> messages =
             OutsideMessageSource::Start(RuntimeDirectory());
@@ -51,9 +51,7 @@ int main(int argc, char** argv)
 
         form.show();
         app.exec();
-        MainForm = nullptr;
     } catch (...) {
-        MainForm = nullptr;
         ShowException(std::current_exception());
         return 0;
     }

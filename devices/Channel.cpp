@@ -1,7 +1,7 @@
 #include "devices/Channel.h"
 
 #include "devices/DriverBindings.h"
-#include "devices/Ticks.h"
+#include "platform/Ticks.h"
 
 #include <algorithm>
 #include <chrono>
@@ -13,11 +13,6 @@ namespace {
 void PauseOneMs()
 {
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
-}
-
-bool IsFtdi(const TDevEntry& device)
-{
-    return device.DriverKind == FtdiDriver;
 }
 
 // "%d" of the serial number: at most 11 characters, well inside the 15 the driver takes.
@@ -32,22 +27,70 @@ uint32_t FtdiReceiveQueue(FT_HANDLE handle)
     FtdiLibrary.FT_GetStatus(handle, &rx, &tx, &events);  // status ignored: rx stays 0 on failure
     return rx;
 }
-}  // namespace
 
-bool ChannelOpen(TDevEntry& device)
+// ---- FTDI D2XX ----
+
+bool FtdiOpen(TDevEntry& device)
 {
+    if (!FtdiLibrary.Module) return false;
     char serial[16];
     SerialText(device, serial);
-    if (IsFtdi(device)) {
-        if (!FtdiLibrary.Module) return false;
-        FT_HANDLE handle = nullptr;
-        const FT_STATUS status = FtdiLibrary.FT_OpenEx(serial, FT_OPEN_BY_SERIAL_NUMBER, &handle);
-        if (status != FT_OK || !handle) return false;
-        device.FtdiHandle = handle;
-        FtdiLibrary.FT_SetTimeouts(handle, kFtdiReadTimeoutMs, kFtdiWriteTimeoutMs);
-        return true;
+    FT_HANDLE handle = nullptr;
+    const FT_STATUS status = FtdiLibrary.FT_OpenEx(serial, FT_OPEN_BY_SERIAL_NUMBER, &handle);
+    if (status != FT_OK || !handle) return false;
+    device.FtdiHandle = handle;
+    FtdiLibrary.FT_SetTimeouts(handle, kFtdiReadTimeoutMs, kFtdiWriteTimeoutMs);
+    return true;
+}
+
+void FtdiClose(TDevEntry& device)
+{
+    if (!FtdiLibrary.Module) return;
+    if (device.FtdiHandle) {
+        FtdiLibrary.FT_ResetDevice(device.FtdiHandle);
+        FtdiLibrary.FT_Close(device.FtdiHandle);
     }
+    device.FtdiHandle = nullptr;
+}
+
+bool FtdiWrite(TDevEntry& device, const void* data, uint32_t size, uint32_t& written)
+{
+    if (!FtdiLibrary.Module || !device.FtdiHandle) return false;
+    // D2XX declares its write buffer without const; it only reads it.
+    return FtdiLibrary.FT_Write(device.FtdiHandle, const_cast<void*>(data), size, &written) ==
+           FT_OK;
+}
+
+uint32_t FtdiRead(TDevEntry& device, void* buffer, uint32_t capacity, uint32_t timeoutMs,
+                  const ChannelStop& stop)
+{
+    if (!FtdiLibrary.Module) return 0;
+    const uint32_t start = TickCount();
+    if (!device.FtdiHandle) return 0;
+    std::memset(buffer, 0, capacity);
+    while (TicksSince(start) <= timeoutMs) {
+        if (stop && stop()) return 0;
+        if (FtdiReceiveQueue(device.FtdiHandle) == 0) {
+            PauseOneMs();
+            continue;
+        }
+        // Let the rest of a reply that is still arriving join the first bytes.
+        PauseOneMs();
+        const uint32_t wanted = std::min(FtdiReceiveQueue(device.FtdiHandle), capacity);
+        uint32_t read = 0;
+        if (FtdiLibrary.FT_Read(device.FtdiHandle, buffer, wanted, &read) != FT_OK) return 0;
+        return std::min(read, wanted);  // a driver never hands back more than it was asked for
+    }
+    return 0;
+}
+
+// ---- The vendor library ----
+
+bool VendorOpen(TDevEntry& device)
+{
     if (!VendorLibrary.Module) return false;
+    char serial[16];
+    SerialText(device, serial);
     void* handle = nullptr;
     const int32_t result = VendorLibrary.LV_OpenDevice(device.DeviceCode, serial, &handle);
     if (result != 0 || !handle) return false;
@@ -56,32 +99,62 @@ bool ChannelOpen(TDevEntry& device)
     return true;
 }
 
-void ChannelClose(TDevEntry& device)
+void VendorClose(TDevEntry& device)
 {
-    if (IsFtdi(device)) {
-        if (!FtdiLibrary.Module) return;
-        if (device.FtdiHandle) {
-            FtdiLibrary.FT_ResetDevice(device.FtdiHandle);
-            FtdiLibrary.FT_Close(device.FtdiHandle);
-        }
-        device.FtdiHandle = nullptr;
-        return;
-    }
     if (!VendorLibrary.Module) return;
     if (device.VendorHandle) VendorLibrary.LV_CloseDevice(&device.VendorHandle);
     device.VendorHandle = nullptr;
 }
 
-bool ChannelWrite(TDevEntry& device, const void* data, uint32_t size, uint32_t& written)
+bool VendorWrite(TDevEntry& device, const void* data, uint32_t size, uint32_t& written)
 {
-    if (IsFtdi(device)) {
-        if (!FtdiLibrary.Module || !device.FtdiHandle) return false;
-        // D2XX declares its write buffer without const; it only reads it.
-        return FtdiLibrary.FT_Write(device.FtdiHandle, const_cast<void*>(data), size, &written) ==
-               FT_OK;
-    }
     if (!VendorLibrary.Module || !device.VendorHandle) return false;
     return VendorLibrary.LV_Write(device.VendorHandle, data, size, &written) == 0;
+}
+
+uint32_t VendorRead(TDevEntry& device, void* buffer, uint32_t capacity, uint32_t /*timeoutMs*/,
+                    const ChannelStop& /*stop*/)
+{
+    // One call that the library bounds itself; it cannot be cut short.
+    if (!VendorLibrary.Module) return 0;
+    uint32_t count = 0;
+    if (device.VendorHandle)
+        VendorLibrary.LV_ReadNotTimeOut(device.VendorHandle, buffer, capacity, &count);
+    return std::min(count, capacity);
+}
+
+// The operations of each driver kind: one row per library.
+struct ChannelOperations {
+    bool (*Open)(TDevEntry& device);
+    void (*Close)(TDevEntry& device);
+    bool (*Write)(TDevEntry& device, const void* data, uint32_t size, uint32_t& written);
+    uint32_t (*Read)(TDevEntry& device, void* buffer, uint32_t capacity, uint32_t timeoutMs,
+                     const ChannelStop& stop);
+};
+
+constexpr ChannelOperations kFtdiChannel = {FtdiOpen, FtdiClose, FtdiWrite, FtdiRead};
+constexpr ChannelOperations kVendorChannel = {VendorOpen, VendorClose, VendorWrite, VendorRead};
+
+// The one place that picks a library: DriverKind 0 is FTDI, any other value the vendor library.
+const ChannelOperations& OperationsOf(const TDevEntry& device)
+{
+    return device.DriverKind == FtdiDriver ? kFtdiChannel : kVendorChannel;
+}
+}  // namespace
+
+bool ChannelOpen(TDevEntry& device)
+{
+    return OperationsOf(device).Open(device);
+}
+
+void ChannelClose(TDevEntry& device)
+{
+    OperationsOf(device).Close(device);
+}
+
+bool ChannelWrite(TDevEntry& device, const void* data, uint32_t size, uint32_t& written)
+{
+    return OperationsOf(device).Write(device, data, size, written);
 }
 
 bool ChannelSend(TDevEntry& device, const void* data, uint32_t size)
@@ -102,29 +175,5 @@ bool ChannelSend(TDevEntry& device, const void* data, uint32_t size)
 uint32_t ChannelRead(TDevEntry& device, void* buffer, uint32_t capacity, uint32_t timeoutMs,
                      const ChannelStop& stop)
 {
-    if (IsFtdi(device)) {
-        if (!FtdiLibrary.Module) return 0;
-        const uint32_t start = TickCount();
-        if (!device.FtdiHandle) return 0;
-        std::memset(buffer, 0, capacity);
-        while (TicksSince(start) <= timeoutMs) {
-            if (stop && stop()) return 0;
-            if (FtdiReceiveQueue(device.FtdiHandle) == 0) {
-                PauseOneMs();
-                continue;
-            }
-            // Let the rest of a reply that is still arriving join the first bytes.
-            PauseOneMs();
-            const uint32_t wanted = std::min(FtdiReceiveQueue(device.FtdiHandle), capacity);
-            uint32_t read = 0;
-            if (FtdiLibrary.FT_Read(device.FtdiHandle, buffer, wanted, &read) != FT_OK) return 0;
-            return std::min(read, wanted);  // a driver never hands back more than it was asked for
-        }
-        return 0;
-    }
-    if (!VendorLibrary.Module) return 0;
-    uint32_t count = 0;
-    if (device.VendorHandle)
-        VendorLibrary.LV_ReadNotTimeOut(device.VendorHandle, buffer, capacity, &count);
-    return std::min(count, capacity);
+    return OperationsOf(device).Read(device, buffer, capacity, timeoutMs, stop);
 }

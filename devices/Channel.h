@@ -34,3 +34,17 @@ bool ChannelSend(TDevEntry& device, const void* data, uint32_t size);
 using ChannelStop = std::function<bool()>;
 uint32_t ChannelRead(TDevEntry& device, void* buffer, uint32_t capacity, uint32_t timeoutMs,
                      const ChannelStop& stop = {});
+
+// Closes the device's channel when the scope ends, however it ends (an error raised included):
+// a record must not be listed, or freed, with its channel open. Closing a channel that never
+// opened does nothing.
+class ChannelCloser {
+public:
+    explicit ChannelCloser(TDevEntry& device) : device_(device) {}
+    ~ChannelCloser() { ChannelClose(device_); }
+    ChannelCloser(const ChannelCloser&) = delete;
+    ChannelCloser& operator=(const ChannelCloser&) = delete;
+
+private:
+    TDevEntry& device_;
+};

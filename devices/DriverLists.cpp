@@ -1,6 +1,7 @@
 #include "devices/DriverLists.h"
 
 #include "devices/DriverBindings.h"
+#include "devices/LittleEndian.h"
 
 #include <algorithm>
 #include <cstring>
@@ -32,7 +33,7 @@ std::string RecordSerialText(const VendorDeviceRecord& record)
 
 uint16_t RecordDeviceCode(const VendorDeviceRecord& record)
 {
-    return static_cast<uint16_t>(record.DeviceCode[0] | (record.DeviceCode[1] << 8));
+    return ReadLe16(record.DeviceCode);
 }
 
 DriverListResult ReadFtdiDeviceList(std::vector<FtdiListEntry>& entries)

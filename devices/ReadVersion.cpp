@@ -2,38 +2,23 @@
 
 #include "app/Language.h"
 #include "app/LoaderError.h"
-#include "app/MainForm.h"
-#include "app/WindowThreadCall.h"
 #include "devices/Channel.h"
 #include "devices/DriverLists.h"
-#include "devices/Ticks.h"
-#include "sessions/Identification.h"
-#include "sessions/WriteProcess.h"
+#include "platform/Ticks.h"
 
 #include <algorithm>
 #include <mutex>
 
-namespace {
-QString Msg(int n)
+void ReaderLog(TReadVersion& scan, int kind, int32_t device, const QString& format,
+               std::initializer_list<LogArg> args)
 {
-    return MessageText(CurrentLanguage, n);
-}
-}  // namespace
-
-QString ExceptionText(std::exception_ptr error)
-{
-    try {
-        if (error) std::rethrow_exception(error);
-    } catch (const LoaderError& e) {
-        return e.Message();
-    } catch (const std::exception& e) {
-        return QString::fromLocal8Bit(e.what());
-    } catch (...) {
-    }
-    return QString();
+    scan.Log.Text = FormatLogTextInto(format.size() + kLogBufferExtra, format, args);
+    scan.Log.Kind = kind;
+    scan.Log.Device = device;
+    HandOverLogLine(scan, scan.Host());
 }
 
-void GuardedScanStep(LogSlot& slot, const std::function<void()>& step)
+void GuardedScanStep(TReadVersion& scan, const std::function<void()>& step)
 {
     std::exception_ptr error;
     try {
@@ -42,24 +27,17 @@ void GuardedScanStep(LogSlot& slot, const std::function<void()>& step)
         // The step's own scope has unwound by now: a lock it held is free again.
         error = std::current_exception();
     }
-    if (error) ReaderLog(slot, Error, 0, Msg(36), {ExceptionText(error)});
+    if (error) ReaderLog(scan, Error, 0, Msg(36), {ExceptionText(error)});
 }
 
-TReadVersion::TReadVersion(TMainForm& form) : QThread(&form), form_(form) {}
+TReadVersion::TReadVersion(TWorkerHost& host, IdentifyFunction identify)
+    : TWorkerThread(host.WindowThreadObject()), host_(host), identify_(std::move(identify))
+{
+}
 
 TReadVersion::~TReadVersion()
 {
-    ReleaseFoundDevices();
-}
-
-void TReadVersion::run()
-{
-    Execute();
-    // Like a thread's termination handler: ScanFinished runs on the window thread while this
-    // thread waits. A closing window serves the call while it waits for the pass; a pass asked to
-    // stop skips it.
-    if (!StopRequested()) RunOnWindowThread(&form_, [this] { form_.ScanFinished(*this); });
-    // What ScanFinished did not take: a failed or stopped pass's devices.
+    wait();  // before the records it may still use go
     ReleaseFoundDevices();
 }
 
@@ -68,16 +46,22 @@ void TReadVersion::Execute()
     ScanError = kScanOk;
     LastReplyCode = 0;
     StartTick = TickCount();
-    DeviceList = &form_.DeviceList;
+    DeviceList = &host_.SharedDeviceList();
 
     // One step: after an error in the FTDI enumeration the vendor one is skipped.
-    GuardedScanStep(Log, [this] {
+    GuardedScanStep(*this, [this] {
         EnumerateFtdiDevices(FoundDevices);
         if (!StopRequested()) EnumerateVendorDevices(FoundDevices);
     });
-    if (!StopRequested()) GuardedScanStep(Log, [this] { Reconcile(); });
-    if (!StopRequested()) GuardedScanStep(Log, [this] { IdentifyNewDevices(); });
+    if (!StopRequested()) GuardedScanStep(*this, [this] { Reconcile(); });
+    if (!StopRequested()) GuardedScanStep(*this, [this] { IdentifyNewDevices(); });
     ElapsedMs = static_cast<int32_t>(TicksSince(StartTick));
+}
+
+void TReadVersion::OnTerminate()
+{
+    if (!StopRequested()) host_.ScanFinished(*this);
+    // What ScanFinished did not take (a failed or stopped pass's devices) goes with the object.
 }
 
 void TReadVersion::EnumerateFtdiDevices(TDeviceList& list)
@@ -88,7 +72,7 @@ void TReadVersion::EnumerateFtdiDevices(TDeviceList& list)
         const DriverListResult result = ReadFtdiDeviceList(entries);
         if (result == DriverListResult::NotBound) return;
         if (result == DriverListResult::DriverError) {
-            ReaderLog(Log, Error, 0, Msg(37));
+            ReaderLog(*this, Error, 0, Msg(37));
             return;
         }
         // A driver that has not read a device's description yet reports it empty.
@@ -112,7 +96,7 @@ void TReadVersion::EnumerateVendorDevices(TDeviceList& list)
     const DriverListResult result = ReadVendorDeviceList(entries);
     if (result == DriverListResult::NotBound) return;
     if (result == DriverListResult::DriverError) {
-        ReaderLog(Log, Error, 0, Msg(37));
+        ReaderLog(*this, Error, 0, Msg(37));
         return;
     }
     for (const VendorListEntry& e : entries)
@@ -122,14 +106,14 @@ void TReadVersion::EnumerateVendorDevices(TDeviceList& list)
 void TReadVersion::Reconcile()
 {
     // Nothing in here logs or waits for another thread: the lock is held only for this.
-    std::lock_guard<std::recursive_mutex> lock(form_.DeviceListLock);
+    std::lock_guard<std::recursive_mutex> lock(host_.SharedDeviceListLock());
     for (const std::unique_ptr<TDevEntry>& known : *DeviceList) {
         if (FindDeviceBySerial(FoundDevices, known->SerialNumber)) {
             RemoveDeviceBySerial(FoundDevices, known->SerialNumber);
         } else {
             // Gone. A session writing it stops at its next check; the record goes when the
             // session ends, or with the next successful pass when there is none.
-            if (known->Writer) known->Writer->requestInterruption();
+            if (known->Writer) known->Writer->RequestStop();
             known->Detached = true;
         }
     }
@@ -137,15 +121,15 @@ void TReadVersion::Reconcile()
 
 void TReadVersion::IdentifyNewDevices()
 {
+    TIdentifyContext context{[this](int kind, int32_t device, const QString& format,
+                                    std::initializer_list<LogArg> args) {
+                                 ReaderLog(*this, kind, device, format, args);
+                             },
+                             [this] { return StopRequested(); }, ScanError, LastReplyCode};
     for (const std::unique_ptr<TDevEntry>& device : FoundDevices) {
         if (StopRequested()) return;
-        IdentifyDevice(*this, *device);
+        if (identify_) identify_(context, *device);
     }
-}
-
-void TReadVersion::NoteReply(const ReplyCode& reply)
-{
-    if (reply) LastReplyCode = *reply;
 }
 
 void TReadVersion::ReleaseFoundDevices()

@@ -1,26 +1,18 @@
 #pragma once
-// One scan pass on its own thread: enumerate both driver libraries, reconcile the result with the
-// window's DeviceList, identify each new device, then hand the result to the window thread
-// (ScanFinished) and wait until it has been taken. The window frees the thread object once the
-// thread has ended.
+// One scan pass on its own worker thread: enumerate both driver libraries, reconcile the result
+// with the window's DeviceList, identify each new device, then hand the result to the window
+// thread (ScanFinished, the termination handler) and wait until it has been taken.
 
-#include "app/LogHandOver.h"
 #include "devices/DeviceList.h"
-#include "sessions/BootProtocol.h"
+#include "devices/IdentifyContext.h"
+#include "devices/WorkerHost.h"
+#include "platform/WorkerThread.h"
 
 #include <QString>
-#include <QThread>
 
 #include <cstdint>
-#include <exception>
 #include <functional>
-
-class TMainForm;
-
-// Result codes of a pass (ScanError).
-inline constexpr int32_t kScanOk = 0;
-inline constexpr int32_t kScanOpenFailed = 7;  // a new device's channel did not open
-inline constexpr int32_t kScanNoAnswer = 8;    // a new device answered no version query
+#include <initializer_list>
 
 // FTDI lists that still miss a description are read again, this often, this far apart.
 inline constexpr int kFtdiListAttempts = 50;
@@ -28,16 +20,14 @@ inline constexpr unsigned long kFtdiListRetryMs = 100;
 // The product description of the FTDI devices the loader serves; exact, case-sensitive.
 inline constexpr const char* kProductDescription = "Geotrovix";
 
-class TReadVersion : public QThread {
-    Q_OBJECT
+class TReadVersion : public TWorkerThread {
 public:
-    // form: the window whose DeviceList the pass reconciles and which runs ScanFinished. The
-    // object is the form's child; the form frees it when the thread has ended.
-    explicit TReadVersion(TMainForm& form);
+    // host: the window whose DeviceList the pass reconciles and which runs ScanFinished.
+    // identify: what the pass runs for each new device.
+    TReadVersion(TWorkerHost& host, IdentifyFunction identify);
     ~TReadVersion() override;
 
-    uint32_t StartTick = 0;
-    LogSlot Log;  // the pass's pending log line (ReaderLog)
+    // StartTick and the pending log line (Log) are the worker's own.
     // Filled by the enumeration; after the reconciliation only the new devices remain. Touched
     // only by this thread, and by the window thread while this one waits for ScanFinished.
     TDeviceList FoundDevices;
@@ -48,20 +38,18 @@ public:
     int32_t LastReplyCode = 0;
     int32_t ElapsedMs = 0;
 
-    // The pass: enumeration, reconciliation, identification. Every step checks whether the
-    // window asked the pass to stop (the window closes) and ends it early if so.
-    void Execute();
     // Append a new record per device found; a failing list call logs message 37.
     void EnumerateFtdiDevices(TDeviceList& list);
     void EnumerateVendorDevices(TDeviceList& list);
 
-    // The window is closing: the pass ends at its next check, without ScanFinished.
-    bool StopRequested() const { return isInterruptionRequested(); }
-    // Notes the status of a reply that an exchange received (see LastReplyCode).
-    void NoteReply(const ReplyCode& reply);
+    TWorkerHost& Host() const { return host_; }
 
 protected:
-    void run() override;
+    // The pass: enumeration, reconciliation, identification. Every step checks whether the
+    // window asked the pass to stop (the window closes) and ends it early if so.
+    void Execute() override;
+    // ScanFinished, unless the pass was asked to stop: its devices are then only freed.
+    void OnTerminate() override;
 
 private:
     void Reconcile();
@@ -69,14 +57,17 @@ private:
     // Closes whatever channel a found record may still hold, then frees the records.
     void ReleaseFoundDevices();
 
-    TMainForm& form_;
+    TWorkerHost& host_;
+    const IdentifyFunction identify_;
 };
 
-// The text of a caught exception for message 36: the loader's own message, a standard
-// exception's text, or empty for anything else.
-QString ExceptionText(std::exception_ptr error);
+// For the scan thread: formats into a buffer of (format length + 5000) characters, puts the line
+// into the pass's slot and hands it over; returns once the window thread has logged it. device is
+// the device's SerialNumber, or 0 for the search as a whole.
+void ReaderLog(TReadVersion& scan, int kind, int32_t device, const QString& format,
+               std::initializer_list<LogArg> args = {});
 
-// Runs one step of a pass. An exception ends the step and is logged through slot with kind Error
-// and no device number, as message 36 with the exception's text. Anything the step holds (a
+// Runs one step of a pass. An exception ends the step and is logged through the pass with kind
+// Error and no device number, as message 36 with the exception's text. Anything the step holds (a
 // lock) is released before the line is handed over.
-void GuardedScanStep(LogSlot& slot, const std::function<void()>& step);
+void GuardedScanStep(TReadVersion& scan, const std::function<void()>& step);

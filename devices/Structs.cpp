@@ -25,7 +25,8 @@ bool ParseVersion(TFirmwareVersion& version, std::string_view text)
         return true;
     }
     const size_t dash = text.find('-');
-    version.Name = dash == std::string_view::npos ? std::string() : std::string(text.substr(0, dash));
+    version.Name =
+        dash == std::string_view::npos ? std::string() : std::string(text.substr(0, dash));
     const std::string_view rest = dash == std::string_view::npos ? text : text.substr(dash + 1);
     if (version.Name.empty()) return false;
 
@@ -35,7 +36,8 @@ bool ParseVersion(TFirmwareVersion& version, std::string_view text)
                                            static_cast<uint32_t>(numbers[1]));
 
     size_t start = 0;
-    while (start < rest.size() && ((rest[start] >= '0' && rest[start] <= '9') || rest[start] == '.'))
+    while (start < rest.size() &&
+           ((rest[start] >= '0' && rest[start] <= '9') || rest[start] == '.'))
         ++start;
     if (start < rest.size()) {
         // Trim characters at or below the blank from both ends.
@@ -58,7 +60,7 @@ QString FormatVersion(const TFirmwareVersion& version)
 
 QString FormatVersionDate(const TFirmwareVersion& version)
 {
-    if (std::trunc(version.Date) == 0) return MessageText(CurrentLanguage, 49);
+    if (std::trunc(version.Date) == 0) return Msg(49);
     return FormatDateValue(version.Date);
 }
 

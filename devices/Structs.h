@@ -8,14 +8,13 @@
 #include <string_view>
 
 class TFWLoaderDevGroup;
-class TWriteThread;
+class TWorkerThread;
 
 struct TFirmwareVersion {
-    std::string Name;    // family tag before the first '-', "unk" for a device that said "Unknown"
-    std::string Suffix;  // trimmed text after the version digits
-    double Date = 0;     // days since 30 December 1899; 0 = unknown
-    uint16_t Number = 0; // major * 100 + minor; 0 = not known
-
+    std::string Name;     // family tag before the first '-', "unk" for a device that said "Unknown"
+    std::string Suffix;   // trimmed text after the version digits
+    double Date = 0;      // days since 30 December 1899; 0 = unknown
+    uint16_t Number = 0;  // major * 100 + minor; 0 = not known
 };
 
 void ResetVersion(TFirmwareVersion& version);
@@ -47,7 +46,8 @@ struct TDevEntry {
     bool BootloaderStarted = false;
     bool Detached = false;
     std::unique_ptr<TFWLoaderDevGroup, PanelDeleter> Panel;
-    TWriteThread* Writer = nullptr;  // not owned: the session frees itself
+    // The device's running write session (a TWriteThread); not owned: the session frees itself.
+    TWorkerThread* Writer = nullptr;
     TFirmwareVersion FirmwareVersion;
     TFirmwareVersion BootloaderVersion;
     int32_t DriverKind;

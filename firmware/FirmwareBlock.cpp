@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-FirmwareBlockSizeError::FirmwareBlockSizeError() : LoaderError(MessageText(CurrentLanguage, 50)) {}
+FirmwareBlockSizeError::FirmwareBlockSizeError() : LoaderError(Msg(50)) {}
 
 namespace {
 // Checked before anything is allocated, so a refused block owns nothing.

@@ -29,8 +29,13 @@ public:
     TFirmwareBlock(const uint8_t* source, size_t size, int32_t flashAddress);
 };
 
-// An ordered list that owns its blocks: whatever path leaves the owner's scope frees them.
-using TFirmwareBlockList = std::vector<std::unique_ptr<TFirmwareBlock>>;
+// An ordered list that owns its blocks: whatever path leaves the owner's scope frees them. A class
+// of its own rather than an alias, so that code which only passes a list on can name it without
+// knowing blocks.
+class TFirmwareBlockList : public std::vector<std::unique_ptr<TFirmwareBlock>> {
+public:
+    using vector::vector;
+};
 
 // Destroys the blocks in index order and empties the list, which may then be filled again.
 void ClearFirmwareBlocks(TFirmwareBlockList& blocks);

@@ -1,26 +1,15 @@
 #include "firmware/FirmwareImage.h"
 
 #include "app/Language.h"
+#include "app/LogFormat.h"
 #include "devices/Checksum.h"
 #include "devices/DateValue.h"
+#include "devices/LittleEndian.h"
 #include "devices/ScanInts.h"
 
 #include <array>
 
 namespace {
-constexpr int kLogError = 1;
-
-uint16_t ReadU16(const uint8_t* p)
-{
-    return static_cast<uint16_t>(p[0] | (p[1] << 8));
-}
-
-uint32_t ReadU32(const uint8_t* p)
-{
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-
 std::string_view TextAt(const uint8_t* p, uint32_t size)
 {
     return {reinterpret_cast<const char*>(p), size};
@@ -28,7 +17,7 @@ std::string_view TextAt(const uint8_t* p, uint32_t size)
 
 void LogError(const FirmwareLogFunction& log, int message)
 {
-    if (log) log(kLogError, MessageText(CurrentLanguage, message));
+    if (log) log(Error, Msg(message));
 }
 }  // namespace
 
@@ -36,20 +25,20 @@ std::optional<FirmwareImageLayout> ReadFirmwareImageLayout(const uint8_t* image,
 {
     if (length < kImageFixedHeader) return std::nullopt;
     FirmwareImageLayout layout;
-    const uint32_t sizeAndFlags = ReadU32(image);
+    const uint32_t sizeAndFlags = ReadLe32(image);
     layout.HasDate = (sizeAndFlags & kImageHasDate) != 0;
     layout.ImageSize = sizeAndFlags & kImageSizeMask;
-    layout.StoredChecksum = ReadU16(image + kImageChecksumOffset);
+    layout.StoredChecksum = ReadLe16(image + kImageChecksumOffset);
 
     // 64-bit offsets: a text length can never wrap the position around.
     uint64_t at = kImageFixedHeader;
-    const uint16_t versionLength = ReadU16(image + 6);
+    const uint16_t versionLength = ReadLe16(image + 6);
     if (at + versionLength > length) return std::nullopt;
     layout.VersionText = TextAt(image + at, versionLength);
     at += versionLength;
     if (layout.HasDate) {
         if (at + 2 > length) return std::nullopt;
-        const uint16_t dateLength = ReadU16(image + at);
+        const uint16_t dateLength = ReadLe16(image + at);
         at += 2;
         if (at + dateLength > length) return std::nullopt;
         layout.DateText = TextAt(image + at, dateLength);
@@ -86,11 +75,11 @@ bool ParseFirmwareImage(const FirmwareLogFunction& log, const uint8_t* image, ui
                         TFirmwareVersion& version, TFirmwareBlockList& blocks)
 {
     // Fewer bytes than the fixed header cannot even state a size: refused as a wrong size.
-    if (length < kImageFixedHeader || (ReadU32(image) & kImageSizeMask) != length) {
+    if (length < kImageFixedHeader || (ReadLe32(image) & kImageSizeMask) != length) {
         LogError(log, 34);
         return false;
     }
-    if (FirmwareImageChecksum(image, length) != ReadU16(image + kImageChecksumOffset)) {
+    if (FirmwareImageChecksum(image, length) != ReadLe16(image + kImageChecksumOffset)) {
         LogError(log, 33);
         return false;
     }

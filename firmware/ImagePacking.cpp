@@ -1,5 +1,6 @@
 #include "firmware/ImagePacking.h"
 
+#include "devices/LittleEndian.h"
 #include "firmware/FirmwareImage.h"
 
 #include <stdexcept>
@@ -7,8 +8,8 @@
 namespace {
 void PutU16(std::vector<uint8_t>& out, uint16_t v)
 {
-    out.push_back(static_cast<uint8_t>(v));
-    out.push_back(static_cast<uint8_t>(v >> 8));
+    out.resize(out.size() + 2);
+    WriteLe16(out.data() + out.size() - 2, v);
 }
 
 void PutText(std::vector<uint8_t>& out, std::string_view text)
@@ -31,11 +32,9 @@ std::vector<uint8_t> PackFirmwareImage(const std::vector<uint8_t>& payload,
     image.insert(image.end(), payload.begin(), payload.end());
 
     const uint32_t size = static_cast<uint32_t>(image.size()) | (dateText ? kImageHasDate : 0);
-    for (int i = 0; i < 4; ++i) image[i] = static_cast<uint8_t>(size >> (8 * i));
-    const uint16_t checksum =
-        FirmwareImageChecksum(image.data(), static_cast<uint32_t>(image.size()));
-    image[kImageChecksumOffset] = static_cast<uint8_t>(checksum);
-    image[kImageChecksumOffset + 1] = static_cast<uint8_t>(checksum >> 8);
+    WriteLe32(image.data(), size);
+    WriteLe16(image.data() + kImageChecksumOffset,
+              FirmwareImageChecksum(image.data(), static_cast<uint32_t>(image.size())));
     return image;
 }
 

@@ -1,7 +1,7 @@
 #pragma once
 // Small facts about the operating system the loader runs on.
 
-#include "app/CommandLine.h"
+#include "platform/PathRule.h"
 
 #include <QString>
 

@@ -1,33 +1,12 @@
 #include "sessions/BootProtocol.h"
 
 #include "devices/Channel.h"
+#include "devices/LittleEndian.h"
 
 #include <algorithm>
 #include <cstring>
 
 namespace {
-uint16_t ReadU16(const uint8_t* p)
-{
-    return static_cast<uint16_t>(p[0] | (p[1] << 8));
-}
-
-uint32_t ReadU32(const uint8_t* p)
-{
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-
-void WriteU16(uint8_t* p, uint16_t v)
-{
-    p[0] = static_cast<uint8_t>(v);
-    p[1] = static_cast<uint8_t>(v >> 8);
-}
-
-void WriteU32(uint8_t* p, uint32_t v)
-{
-    for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
-
 // Keeps the status of a reply that looks like a packet, for discovery's report.
 void NoteReply(ReplyCode& last, const uint8_t* bytes, uint32_t count)
 {
@@ -87,31 +66,18 @@ SectorExchangeResult SectorExchange(TDevEntry& device, const std::vector<uint8_t
 }
 }  // namespace
 
-uint16_t PacketChecksum(const uint8_t* data, uint16_t length)
-{
-    uint16_t sum = 0;
-    auto add = [&sum](uint16_t word) {
-        sum = static_cast<uint16_t>(sum + word);
-        if (word > sum) sum = static_cast<uint16_t>(sum + 1);  // end-around carry
-    };
-    uint32_t i = 0;
-    for (; i + 1 < length; i += 2) add(ReadU16(data + i));
-    if (i < length) add(data[i]);
-    return sum;
-}
-
 std::vector<uint8_t> BuildBootPacket(uint16_t command, uint16_t sector, uint32_t address,
                                      std::span<const uint8_t> payload)
 {
     std::vector<uint8_t> packet(BOOT_HEADER_LENGTH + payload.size(), 0);
     const auto length = static_cast<uint16_t>(packet.size());
-    WriteU16(&packet[0], length);
-    WriteU16(&packet[2], BOOT_HEADER_LENGTH);
-    WriteU16(&packet[4], command);
-    WriteU16(&packet[6], sector);
-    WriteU32(&packet[8], address);
+    WriteLe16(&packet[0], length);
+    WriteLe16(&packet[2], BOOT_HEADER_LENGTH);
+    WriteLe16(&packet[4], command);
+    WriteLe16(&packet[6], sector);
+    WriteLe32(&packet[8], address);
     std::copy(payload.begin(), payload.end(), packet.begin() + BOOT_HEADER_LENGTH);
-    WriteU16(&packet[12], PacketChecksum(packet.data(), length));
+    WriteLe16(&packet[12], PacketChecksum(packet.data(), length));
     return packet;
 }
 
@@ -120,12 +86,12 @@ std::optional<BootPacket> ReadBootHeader(std::span<const uint8_t> bytes)
     if (bytes.size() < BOOT_HEADER_LENGTH) return std::nullopt;
     const uint8_t* p = bytes.data();
     BootPacket header;
-    header.PacketLength = ReadU16(p);
-    header.HeaderLength = ReadU16(p + 2);
-    header.Command = ReadU16(p + 4);
-    header.Sector = ReadU16(p + 6);
-    header.Address = ReadU32(p + 8);
-    header.Checksum = ReadU16(p + 12);
+    header.PacketLength = ReadLe16(p);
+    header.HeaderLength = ReadLe16(p + 2);
+    header.Command = ReadLe16(p + 4);
+    header.Sector = ReadLe16(p + 6);
+    header.Address = ReadLe32(p + 8);
+    header.Checksum = ReadLe16(p + 12);
     return header;
 }
 
@@ -183,7 +149,7 @@ ProcessorIdResult QueryProcessorId(TDevEntry& device, QueryReplyBuffer& buffer)
         return result;
     }
     result.Outcome = ProcessorIdOutcome::Accepted;
-    result.ProcessorId = ReadU32(buffer.data() + BOOT_HEADER_LENGTH);
+    result.ProcessorId = ReadLe32(buffer.data() + BOOT_HEADER_LENGTH);
     return result;
 }
 

@@ -6,6 +6,7 @@
 // reply is bounds-checked, since a device may send anything.
 
 #include "devices/Channel.h"
+#include "devices/Checksum.h"
 #include "devices/Structs.h"
 
 #include <array>
@@ -63,10 +64,6 @@ inline constexpr std::string_view REPLY_START_ERROR = "START ERROR";
 inline constexpr std::array<uint32_t, 13> V2_PROCESSOR_IDS = {
     0x10040204, 0x25011723, 0x25013F37, 0x25113737, 0x26012837, 0x26013733, 0x26013F33,
     0x26013F37, 0x26113F37, 0x27193F47, 0x400FE000, 0x47193F47, 0x481D3F47};
-
-// 16-bit sum of little-endian words with end-around carry; a last odd byte counts as a word with
-// a zero high byte. Not inverted; 0 for no bytes. Also used by the firmware image header.
-uint16_t PacketChecksum(const uint8_t* data, uint16_t length);
 
 // The header fields of a packet. In a reply the Command field carries the Status.
 struct BootPacket {

@@ -1,7 +1,8 @@
 #include "sessions/DevicePanel.h"
 
-#include "app/Anchors.h"
 #include "app/Language.h"
+#include "app/LogFormat.h"
+#include "platform/Anchors.h"
 
 #include <QApplication>
 #include <QGroupBox>
@@ -12,9 +13,6 @@
 #include <algorithm>
 
 namespace {
-constexpr int kKindError = 1;
-constexpr int kKindSuccess = 2;
-
 // The device area stacks its boxes top-down in the order they were added, each with its margins,
 // and closes the gap when one goes. The stretch at the end keeps the boxes at the top.
 QVBoxLayout* DeviceStack(QWidget* devPanel)
@@ -53,7 +51,7 @@ TFWLoaderDevGroup::TFWLoaderDevGroup(QWidget* devPanel, int top, const QString& 
     const int boxWidth = devPanel->width() - 2 * kDevBoxMargin;
     const int stackedTop = kDevBoxMargin + index * (kDevBoxHeight + 2 * kDevBoxMargin);
     Box = new QGroupBox(devPanel);
-    Box->setTitle(MessageText(CurrentLanguage, 44) + serialText);
+    Box->setTitle(Msg(44) + serialText);
     Box->setFixedHeight(kDevBoxHeight);
     stack->insertWidget(index, Box);
     Box->setGeometry(kDevBoxMargin, stackedTop, boxWidth, kDevBoxHeight);
@@ -70,18 +68,18 @@ TFWLoaderDevGroup::TFWLoaderDevGroup(QWidget* devPanel, int top, const QString& 
     const QRect progress(inner, kDevBoxHeight - inner - kDevProgressHeight, boxWidth - 2 * inner,
                          kDevProgressHeight);
 
-    SerialCaption = MakeLabel(Box, MessageText(CurrentLanguage, 45), 4, 16, 19, 12, false);
+    SerialCaption = MakeLabel(Box, Msg(45), 4, 16, 19, 12, false);
     SerialValue = MakeLabel(Box, serialText, 138, 19, 16, 10, true);
-    FirmwareCaption = MakeLabel(Box, MessageText(CurrentLanguage, 46), 209, 16, 19, 12, false);
+    FirmwareCaption = MakeLabel(Box, Msg(46), 209, 16, 19, 12, false);
     FirmwareValue = MakeLabel(Box, firmwareText, 347, 19, 16, 10, true);
     const int x = std::max(devPanel->width() - kBootCaptionRightGap, kBootCaptionMinLeft);
-    BootCaption = MakeLabel(Box, MessageText(CurrentLanguage, 47), x, 16, 19, 12, false);
+    BootCaption = MakeLabel(Box, Msg(47), x, 16, 19, 12, false);
     BootValue = MakeLabel(Box, bootloaderText, x + kBootValueOffset, 19, 16, 10, true);
     place(BootCaption, BootCaption->geometry(), Anchors::Right);
     place(BootValue, BootValue->geometry(), Anchors::Right);
 
-    StatusLabel = new QLabel(MessageText(CurrentLanguage, 7), Box);
-    UpdateButton = new QPushButton(MessageText(CurrentLanguage, 48), Box);
+    StatusLabel = new QLabel(Msg(7), Box);
+    UpdateButton = new QPushButton(Msg(48), Box);
     Progress = new QProgressBar(Box);
     Progress->setRange(0, 100);
     Progress->setValue(0);
@@ -128,11 +126,10 @@ void SetDeviceStatus(TFWLoaderDevGroup& panel, const QString& text, int kind)
     const QPalette system = QApplication::palette();
     QPalette palette = panel.StatusLabel->palette();
     for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
-        QColor colour = system.color(group, QPalette::WindowText);
-        if (kind == kKindError)
-            colour = QColor(255, 0, 0);
-        else if (kind == kKindSuccess)
-            colour = QColor(0, 128, 0);
+        // Error and Success in the log's colours; any other kind in the system's text colour.
+        const QColor colour = kind == Error || kind == Success
+                                  ? QColor::fromRgb(LogKindRgb(kind))
+                                  : system.color(group, QPalette::WindowText);
         palette.setColor(group, QPalette::WindowText, colour);
     }
     panel.StatusLabel->setPalette(palette);

@@ -1,32 +1,41 @@
 #include "sessions/Identification.h"
 
 #include "app/Language.h"
-#include "app/LogHandOver.h"
 #include "devices/Channel.h"
-#include "devices/ReadVersion.h"
-#include "devices/ScopeExit.h"
 #include "devices/Text8.h"
 
 namespace {
-QString Msg(int n)
+// Keeps the status of a reply that looked like a packet, for the pass's message 5.
+void NoteReply(TIdentifyContext& context, const ReplyCode& reply)
 {
-    return MessageText(CurrentLanguage, n);
+    if (reply) context.LastReplyCode = *reply;
+}
+
+bool Stopped(const TIdentifyContext& context)
+{
+    return context.StopRequested && context.StopRequested();
+}
+
+void Log(TIdentifyContext& context, int kind, int32_t device, const QString& format,
+         std::initializer_list<LogArg> args = {})
+{
+    if (context.Log) context.Log(kind, device, format, args);
 }
 }  // namespace
 
-bool IdentifyDevice(TReadVersion& scan, TDevEntry& device)
+bool IdentifyDevice(TIdentifyContext& context, TDevEntry& device)
 {
     if (!ChannelOpen(device)) {
-        scan.ScanError = kScanOpenFailed;
+        context.ScanError = kScanOpenFailed;
         return false;
     }
     // Closed however identification ends, an error raised inside it included: a record must not
     // reach DeviceList, or be freed, with its channel open.
-    const ScopeExit closer([&device] { ChannelClose(device); });
+    const ChannelCloser closer(device);
 
     QueryReplyBuffer buffer{};
     const QueryVersionResult firmware = QueryVersion(device, CMD_READ_FIRMWARE_VERSION, buffer);
-    scan.NoteReply(firmware.LastReply);
+    NoteReply(context, firmware.LastReply);
     if (firmware.Accepted) {
         // In bootloader mode whether or not the text reads as a version.
         ParseVersion(device.FirmwareVersion, firmware.Text);
@@ -34,35 +43,35 @@ bool IdentifyDevice(TReadVersion& scan, TDevEntry& device)
     } else {
         // Up to four reads of 2 s each: a window that is closing does not wait for them.
         const AppVersionResult application =
-            ReadApplicationVersion(device, [&scan] { return scan.StopRequested(); });
-        scan.NoteReply(application.LastReply);
-        if (!application.Success) scan.ScanError = kScanNoAnswer;
+            ReadApplicationVersion(device, [&context] { return Stopped(context); });
+        NoteReply(context, application.LastReply);
+        if (!application.Success) context.ScanError = kScanNoAnswer;
     }
 
-    if (scan.ScanError == kScanOk && !scan.StopRequested()) {
+    if (context.ScanError == kScanOk && !Stopped(context)) {
         if (device.InBootloader)
-            ReadBootloaderDetails(scan, device, buffer);
+            ReadBootloaderDetails(context, device, buffer);
         else
-            SwitchToBootloader(scan, device);
+            SwitchToBootloader(context, device);
     }
-    return scan.ScanError == kScanOk;
+    return context.ScanError == kScanOk;
 }
 
-void ReadBootloaderDetails(TReadVersion& scan, TDevEntry& device, QueryReplyBuffer& buffer)
+void ReadBootloaderDetails(TIdentifyContext& context, TDevEntry& device, QueryReplyBuffer& buffer)
 {
     const QueryVersionResult boot = QueryVersion(device, CMD_READ_BOOT_VERSION, buffer);
-    scan.NoteReply(boot.LastReply);
+    NoteReply(context, boot.LastReply);
     if (boot.Accepted) ParseVersion(device.BootloaderVersion, boot.Text);
-    if (scan.StopRequested()) return;
+    if (Stopped(context)) return;
 
     const ProcessorIdResult processor = QueryProcessorId(device, buffer);
-    scan.NoteReply(processor.LastReply);
+    NoteReply(context, processor.LastReply);
     switch (processor.Outcome) {
         case ProcessorIdOutcome::NotSent:
         case ProcessorIdOutcome::Refused:
             break;
         case ProcessorIdOutcome::NoReply:
-            ReaderLog(scan.Log, Error, 0, Msg(38));
+            Log(context, Error, 0, Msg(38));
             break;
         case ProcessorIdOutcome::Accepted:
             device.ProcessorId = processor.ProcessorId;
@@ -70,28 +79,28 @@ void ReadBootloaderDetails(TReadVersion& scan, TDevEntry& device, QueryReplyBuff
     }
 }
 
-void SwitchToBootloader(TReadVersion& scan, TDevEntry& device)
+void SwitchToBootloader(TIdentifyContext& context, TDevEntry& device)
 {
     const int32_t number = device.SerialNumber;
-    ReaderLog(scan.Log, Normal, number, Msg(39));
+    Log(context, Normal, number, Msg(39));
     const StartBootloaderResult start = StartBootloaderExchange(device);
-    scan.NoteReply(start.LastReply);
+    NoteReply(context, start.LastReply);
     device.BootloaderStarted = start.Outcome == StartBootloaderOutcome::Started;
     switch (start.Outcome) {
         case StartBootloaderOutcome::SendFailed:
-            ReaderLog(scan.Log, Error, number, Msg(37));
+            Log(context, Error, number, Msg(37));
             break;
         case StartBootloaderOutcome::NoReply:
-            ReaderLog(scan.Log, Error, number, Msg(43));
+            Log(context, Error, number, Msg(43));
             break;
         case StartBootloaderOutcome::Started:
-            ReaderLog(scan.Log, Normal, number, Msg(40));
+            Log(context, Normal, number, Msg(40));
             break;
         case StartBootloaderOutcome::StartError:
-            ReaderLog(scan.Log, Error, number, Msg(41));
+            Log(context, Error, number, Msg(41));
             break;
         case StartBootloaderOutcome::OtherReply:
-            ReaderLog(scan.Log, Error, number, Msg(42), {DecodeText8(start.Text)});
+            Log(context, Error, number, Msg(42), {DecodeText8(start.Text)});
             break;
     }
 }

@@ -2,16 +2,15 @@
 // libraries: what a pass shows, logs and sends, and how a closing window stops a pass.
 
 #include "app/Language.h"
-#include "app/LoaderError.h"
-#include "app/LogHandOver.h"
 #include "app/MainForm.h"
-#include "app/WindowThreadCall.h"
 #include "devices/ReadVersion.h"
 #include "platform/OutsideMessages.h"
+#include "platform/WindowThreadCall.h"
+#include "sessions/BootProtocol.h"
 #include "sessions/DevicePanel.h"
-#include "sessions/WriteProcess.h"
 #include "tests/SimSupport.h"
 #include "tests/TestSupport.h"
+#include "tests/WorkerTestHost.h"
 
 #include <QDeadlineTimer>
 #include <QGroupBox>
@@ -24,9 +23,6 @@
 #include <QThread>
 #include <QTimer>
 #include <gtest/gtest.h>
-
-#include <stdexcept>
-#include <thread>
 
 namespace {
 using gxsim::Driver;
@@ -58,7 +54,6 @@ protected:
     {
         form = std::make_unique<TMainForm>(QStringList());
         form->DevPanel->resize(kDesignClientWidth, 300);
-        MainForm = form.get();
         if (prepare) prepare(*form);
     }
     // Creates the window and waits for its first pass.
@@ -67,11 +62,7 @@ protected:
         Create(prepare);
         ASSERT_TRUE(WaitPassEnd());
     }
-    void Close()
-    {
-        form.reset();
-        MainForm = nullptr;
-    }
+    void Close() { form.reset(); }
     // No pass runs and none is about to start.
     bool Idle() const { return !form->DevTimer->isActive() && !form->CurrentScan; }
     bool WaitPassEnd()
@@ -330,52 +321,17 @@ TEST_F(Discovery, AFailedPassKeepsDetachedDevicesAndReportsTheLastReplyCode)
     EXPECT_NE(Device(4100), nullptr);
 }
 
-TEST_F(Discovery, AMissingProcessorIdReplyIsLoggedWithoutADeviceNumber)
-{
-    gxsim::DeviceSetup device = SimDevice("4201", Driver::Vendor);
-    device.Faults = {"silent cmd=10"};
-    sim.Add(device);
-    Open();
-    const QStringList lines = Lines();
-    ASSERT_GE(lines.size(), 2);
-    EXPECT_EQ(lines[0], Line("Device -------\tNo response on processor ID request"));
-    EXPECT_EQ(LineColour(lines[0]), kRed);
-    EXPECT_EQ(lines[1], Line("Device    4201\tDevice connected"));
-    EXPECT_TRUE(lines.contains(Line("Device    4201\tProcessor ID 0x00000000")));
-    ASSERT_NE(Device(4201), nullptr);
-    EXPECT_EQ(Device(4201)->ProcessorId, 0u);
-    EXPECT_EQ(Device(4201)->Panel->BootValue->text(), QStringLiteral("GXBL-1.05"));
-}
-
-struct StartCase {
-    const char* fault;  // for the "START_BOOT_LOADER" exchange
-    const char* line;   // logged after message 39
-    bool red;
-};
-class StartOutcome : public Discovery, public testing::WithParamInterface<StartCase> {};
-
-TEST_P(StartOutcome, IsLoggedAndOnlyStartedShowsMessage13)
+TEST_F(Discovery, ADeviceThatDidNotStartItsBootloaderKeepsTheConnectedStatus)
 {
     gxsim::DeviceSetup device = SimDevice("2101", Driver::Ftdi, Mode::Application);
-    device.Faults = {std::string(GetParam().fault) + " cmd=start_boot"};
+    device.Faults = {"reply:START\\x20ERROR cmd=start_boot"};
     sim.Add(device);
     Open();
-    const QStringList lines = Lines();
-    ASSERT_GE(lines.size(), 2);
-    EXPECT_EQ(lines[0], Line("Device    2101\tSending command of loader starting"));
-    EXPECT_EQ(lines[1], Line(GetParam().line));
-    EXPECT_EQ(LineColour(lines[1]), GetParam().red ? kRed : kBlack);
     ASSERT_NE(Device(2101), nullptr);
     EXPECT_FALSE(Device(2101)->BootloaderStarted);
     EXPECT_EQ(Device(2101)->Panel->StatusLabel->text(), QStringLiteral("Device connected"));
+    EXPECT_TRUE(Lines().contains(Line("Device    2101\tBootloader error")));
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Replies, StartOutcome,
-    testing::Values(StartCase{"silent", "Device    2101\tNo reply from device.", true},
-                    StartCase{"reply:START\\x20ERRORX", "Device    2101\tBootloader error", true},
-                    StartCase{"reply:WHAT", "Device    2101\tUnknown device reply: WHAT", true},
-                    StartCase{"write_fail", "Device    2101\tDriver error", true}));
 
 TEST_F(Discovery, AStartedDeviceComesBackInBootloaderModeWhenPluggedInAgain)
 {
@@ -425,55 +381,6 @@ TEST_F(Discovery, DevicesWhoseSerialTextsBothGiveMinusOne)
     EXPECT_TRUE(secondBox.isNull());
 }
 
-TEST_F(Discovery, OnlyExactDescriptionsAreListedAndLateOnesAreWaitedFor)
-{
-    gxsim::DeviceSetup lower = SimDevice("5001", Driver::Ftdi);
-    lower.Description = "geotrovix";
-    gxsim::DeviceSetup longer = SimDevice("5002", Driver::Ftdi);
-    longer.Description = "Geotrovix USB";
-    gxsim::DeviceSetup late = SimDevice("5003", Driver::Ftdi);
-    late.LateDescription = 3;  // the driver reads the description at its fourth list
-    for (const auto& d : {lower, longer, late}) sim.Add(d);
-    Open();
-    ASSERT_EQ(form->DeviceList.size(), 1u);
-    EXPECT_EQ(form->DeviceList[0]->SerialNumber, 5003);
-    EXPECT_EQ(sim.Device("5003").DescriptionReads, 3u);
-    EXPECT_TRUE(sim.Journal("5001").empty());
-    EXPECT_TRUE(sim.Journal("5002").empty());
-    for (const QString& line : Lines())
-        EXPECT_TRUE(line.startsWith("Device    5003") ||
-                    line.startsWith("Device -------\tBootloader"));
-}
-
-TEST_F(Discovery, AnFtdiListThatStaysIncompleteGivesNoFtdiDevicesAndNoMessage)
-{
-    gxsim::DeviceSetup never = SimDevice("5101", Driver::Ftdi);
-    never.LateDescription = 1000;
-    sim.Add(never);
-    sim.Add(SimDevice("5102", Driver::Vendor));
-    Open();
-    EXPECT_EQ(sim.Device("5101").DescriptionReads, 50u);
-    EXPECT_TRUE(sim.Journal("5101").empty());
-    ASSERT_EQ(form->DeviceList.size(), 1u);
-    EXPECT_EQ(form->DeviceList[0]->SerialNumber, 5102);
-    EXPECT_EQ(Lines().value(0), Line("Device    5102\tDevice connected"));
-}
-
-TEST_F(Discovery, AFailingListIsADriverErrorAndTheOtherLibraryIsStillAsked)
-{
-    SetLibrary([](gxsim::LibrarySetup& l) { l.VendorCountFails = true; });
-    sim.Add(SimDevice("5201", Driver::Vendor));
-    sim.Add(SimDevice("5202", Driver::Ftdi));
-    Open();
-    const QStringList lines = Lines();
-    ASSERT_GE(lines.size(), 2);
-    EXPECT_EQ(lines[0], Line("Device -------\tDriver error"));
-    EXPECT_EQ(LineColour(lines[0]), kRed);
-    EXPECT_EQ(lines[1], Line("Device    5202\tDevice connected"));
-    ASSERT_EQ(form->DeviceList.size(), 1u);
-    EXPECT_EQ(form->DeviceList[0]->SerialNumber, 5202);
-}
-
 // Each pass logs one driver error here, so the lines count the passes.
 class PassCount : public Discovery {
 protected:
@@ -512,16 +419,35 @@ TEST_F(PassCount, OtherNotificationsStartNothing)
     EXPECT_FALSE(form->RescanTimer->isActive());
 }
 
-TEST_F(PassCount, ARequestWhileAPassRunsIsDropped)
+TEST_F(PassCount, RequestsWhileAPassRunsGiveOneMorePassAfterIt)
 {
     form->StartScan();
     ASSERT_NE(form->CurrentScan, nullptr);
     const TReadVersion* running = form->CurrentScan;
     form->StartScan();
-    EXPECT_EQ(form->CurrentScan, running);
+    form->WMDeviceChange(kDevNodesChanged);
+    EXPECT_EQ(form->CurrentScan, running);  // no second pass at the same time
+    ASSERT_TRUE(WaitFor([&] { return Passes() == 2; }));
+    // The requests were remembered: one more pass, 100 ms after the one that ran.
+    ASSERT_TRUE(WaitFor([&] { return Passes() == 3; }));
     ASSERT_TRUE(WaitPassEnd());
-    Run(200);
-    EXPECT_EQ(Passes(), 2);
+    Run(400);
+    EXPECT_EQ(Passes(), 3);
+}
+
+TEST_F(Discovery, ADevicePluggedInWhileAPassRunsIsFoundAfterIt)
+{
+    // An application-mode device that takes 1.5 s to answer keeps the first pass busy.
+    gxsim::DeviceSetup slow = SimDevice("1201", Driver::Ftdi, Mode::Application);
+    slow.Faults = {"delay:1500 cmd=read_version"};
+    sim.Add(slow);
+    Create();
+    ASSERT_TRUE(WaitFor([&] { return !TextCommands("1201").empty(); }));
+    ASSERT_NE(form->CurrentScan, nullptr);
+    sim.Add(SimDevice("1202", Driver::Vendor));
+    form->WMDeviceChange(kDevNodesChanged);  // the timer fires while the pass still runs
+    ASSERT_TRUE(WaitFor([&] { return Device(1202) != nullptr; }, 30000));
+    EXPECT_NE(Device(1201), nullptr);
 }
 
 TEST_F(Discovery, AutomaticUpdatePressesTheButtonOfABootloaderDeviceOnly)
@@ -549,7 +475,7 @@ TEST_F(Discovery, TheUpdateButtonFindsItsDevice)
     EXPECT_EQ(NewLines(), QStringList{Line("Device    1401\tStarting firmware updating")});
     // A device in application mode, and one already being written, start nothing.
     form->UpdateButtonClick(Device(1402)->Panel->UpdateButton);
-    TWriteThread writer;
+    FunctionWorker writer(form.get(), {});  // stands in for a session
     Device(1401)->Writer = &writer;
     Device(1401)->Panel->UpdateButton->click();
     Device(1401)->Writer = nullptr;
@@ -566,11 +492,14 @@ TEST_F(Discovery, AnUnpluggedDeviceBeingWrittenIsAskedToStopAndKept)
     Open();
     TDevEntry* device = Device(1501);
     ASSERT_NE(device, nullptr);
-    TWriteThread writer;
-    writer.start();  // stands in for a session: runs until told to quit
+    // Stands in for a session: runs until asked to stop.
+    FunctionWorker writer(form.get(), [](FunctionWorker& w) {
+        while (!w.StopRequested()) QThread::msleep(5);
+    });
+    writer.start();
     const auto stopWriter = qScopeGuard([&] {
-        writer.quit();
-        writer.wait();
+        writer.RequestStop();
+        WaitFor([&] { return writer.isFinished(); });
     });
     {
         std::lock_guard<std::recursive_mutex> lock(form->DeviceListLock);
@@ -580,13 +509,12 @@ TEST_F(Discovery, AnUnpluggedDeviceBeingWrittenIsAskedToStopAndKept)
 
     sim.Unplug("1501");
     Notify();
-    EXPECT_TRUE(writer.isInterruptionRequested());
+    EXPECT_TRUE(writer.StopRequested());
     EXPECT_TRUE(device->Detached);
     EXPECT_EQ(Device(1501), device);  // kept while the session runs
     EXPECT_TRUE(NewLines().isEmpty());
 
-    writer.quit();
-    ASSERT_TRUE(writer.wait(10000));
+    ASSERT_TRUE(WaitFor([&] { return writer.isFinished(); }));
     {
         std::lock_guard<std::recursive_mutex> lock(form->DeviceListLock);
         device->Writer = nullptr;
@@ -687,53 +615,5 @@ TEST_F(ClosingWindow, WhileThePassWaitsForScanFinishedNothingIsAdded)
     CloseRecordingLines();
     EXPECT_TRUE(closingLines.isEmpty());
 }
-
-// ---- A step of a pass that raises ----
-
-struct RaisedCase {
-    std::function<void()> raise;
-    const char* line;
-};
-class GuardedStep : public Discovery, public testing::WithParamInterface<RaisedCase> {};
-
-TEST_P(GuardedStep, LogsMessage36AfterReleasingWhatTheStepHeld)
-{
-    Create();
-    form->DevTimer->stop();
-    std::vector<bool> lockFreeWhenLogged;
-    const QMetaObject::Connection watch =
-        QObject::connect(form->reLog->document(), &QTextDocument::contentsChanged, form.get(), [&] {
-            bool free = false;
-            std::thread other([&] {
-                free = form->DeviceListLock.try_lock();
-                if (free) form->DeviceListLock.unlock();
-            });
-            other.join();
-            lockFreeWhenLogged.push_back(free);
-        });
-    LogSlot slot;
-    bool after = false;
-    GuardedScanStep(slot, [&] {
-        std::lock_guard<std::recursive_mutex> lock(form->DeviceListLock);
-        GetParam().raise();
-        after = true;
-    });
-    QObject::disconnect(watch);
-    EXPECT_FALSE(after);
-    EXPECT_EQ(Lines(), QStringList{Line(GetParam().line)});
-    EXPECT_EQ(LineColour(Line(GetParam().line)), kRed);
-    ASSERT_FALSE(lockFreeWhenLogged.empty());
-    for (bool free : lockFreeWhenLogged) EXPECT_TRUE(free);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Errors, GuardedStep,
-    testing::Values(
-        RaisedCase{[] { throw LoaderError(QStringLiteral("Firmware block size is too big")); },
-                   "Device -------\tException \"Firmware block size is too big\" of device "
-                   "searching"},
-        RaisedCase{[] { throw std::runtime_error("no memory"); },
-                   "Device -------\tException \"no memory\" of device searching"},
-        RaisedCase{[] { throw 42; }, "Device -------\tException \"\" of device searching"}));
 
 }  // namespace

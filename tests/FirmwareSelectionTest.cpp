@@ -5,9 +5,10 @@
 #include "app/Language.h"
 #include "app/LoaderError.h"
 #include "app/MainForm.h"
-#include "firmware/FirmwareSelection.h"
+#include "devices/WorkerHost.h"
 #include "firmware/ImagePacking.h"
 #include "tests/TestSupport.h"
+#include "tests/WorkerTestHost.h"
 
 #include <QApplication>
 #include <QFile>
@@ -28,15 +29,17 @@ protected:
     std::unique_ptr<TMainForm> form;
     int savedLanguage = CurrentLanguage;
 
-    void Open(const QStringList& args)
+    void Open(const QStringList& args) { form = std::make_unique<TMainForm>(args); }
+    // Runs body on a worker of the window and waits (serving the window thread) until it ends.
+    bool RunWorker(std::function<void(FunctionWorker&)> body)
     {
-        form = std::make_unique<TMainForm>(args);
-        MainForm = form.get();
+        FunctionWorker worker(form.get(), std::move(body));
+        worker.start();
+        return WaitFor([&] { return worker.isFinished(); });
     }
     void SetUp() override { CurrentLanguage = kLanguageEnglish; }
     void TearDown() override
     {
-        MainForm = nullptr;
         form.reset();
         CurrentLanguage = savedLanguage;
     }
@@ -200,15 +203,11 @@ TEST_F(FirmwareSelection, OversizedBlockRaisesOnReadButIsAFailedLoadForAWorker)
     const ErrorDisplayFunction previous =
         SetErrorDisplay([&](const QString&, const QString&) { ++shown; });
     bool loaded = true;
-    std::atomic<bool> done = false;  // polled by this thread while the worker runs
-    std::thread worker([&] {
+    EXPECT_TRUE(RunWorker([&](FunctionWorker& worker) {
         TFirmwareBlockList blocks;
         TFirmwareVersion version;
-        loaded = LoadFirmwareOnWindowThread(blocks, version);
-        done = true;
-    });
-    EXPECT_TRUE(WaitFor([&] { return done.load(); }));
-    worker.join();
+        loaded = LoadFirmwareThroughWindow(worker, *form, blocks, version);
+    }));
     SetErrorDisplay(previous);
     EXPECT_FALSE(loaded);
     EXPECT_EQ(shown, 0);
@@ -220,21 +219,17 @@ TEST_F(FirmwareSelection, WorkerLoadRunsOnTheWindowThreadAndFillsItsOwnList)
     Open({QStringLiteral("externfirmware")});
     form->edFWFile->setEditText(path);  // typed, never Read
     bool loaded = false, onWindowThread = true;
-    std::atomic<bool> done = false;  // polled by this thread while the worker runs
     size_t blocks = 0;
     TFirmwareVersion version;
-    std::thread worker([&] {
+    EXPECT_TRUE(RunWorker([&](FunctionWorker& worker) {
         TFirmwareBlockList list;
-        loaded = LoadFirmwareOnWindowThread(list, version);
+        loaded = LoadFirmwareThroughWindow(worker, *form, list, version);
         blocks = list.size();
         if (!list.empty()) {
             EXPECT_EQ(list[0]->FlashAddress, -1);
         }
         onWindowThread = QThread::currentThread() == form->thread();
-        done = true;
-    });
-    EXPECT_TRUE(WaitFor([&] { return done.load(); }));
-    worker.join();
+    }));
     EXPECT_TRUE(loaded);
     EXPECT_FALSE(onWindowThread);
     EXPECT_EQ(blocks, 1u);

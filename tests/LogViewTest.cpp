@@ -1,9 +1,10 @@
 #include "app/Language.h"
 #include "app/LogFile.h"
-#include "app/LogHandOver.h"
 #include "app/MainForm.h"
-#include "app/WindowThreadCall.h"
+#include "devices/ReadVersion.h"
+#include "platform/WindowThreadCall.h"
 #include "tests/TestSupport.h"
+#include "tests/WorkerTestHost.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -39,21 +40,28 @@ QByteArray ReadAll(const QString& path)
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
-// A window with English texts, its log folder in a temporary directory and the process-wide
-// main-window pointer set for the hand-over.
+// A session's line: formatted into the worker's slot, the device number read from the record on
+// the window thread at hand-over time.
+void SessionLine(TWorkerThread& worker, TWorkerHost& host, const TDevEntry* device, int kind,
+                 const QString& format, std::initializer_list<LogArg> args = {})
+{
+    worker.Log.Text = FormatLogTextInto(format.size() + kLogBufferExtra, format, args);
+    worker.Log.Kind = kind;
+    worker.Log.Device = 0;
+    HandOverLogLine(worker, host, device);
+}
+
+// A window with English texts and its log folder in a temporary directory; scan stands for a
+// worker of the window that hands lines over (never started: the tests call it from threads of
+// their own).
 class LogTest : public testing::Test {
 protected:
     void SetUp() override
     {
         CurrentLanguage = kLanguageEnglish;
         form.ExeDirectory = dir.path() + QLatin1Char('/');
-        MainForm = &form;
     }
-    void TearDown() override
-    {
-        MainForm = nullptr;
-        CurrentLanguage = savedLanguage;
-    }
+    void TearDown() override { CurrentLanguage = savedLanguage; }
     QString LastLine() const { return form.reLog->document()->lastBlock().text(); }
     QColor LineColour(const QTextBlock& block) const
     {
@@ -64,6 +72,7 @@ protected:
     int savedLanguage = CurrentLanguage;
     QTemporaryDir dir;
     TMainForm form{QStringList()};
+    TReadVersion scan{form, {}};
 };
 
 TEST_F(LogTest, EntryPointsBuildPrefixAndText)
@@ -253,16 +262,14 @@ TEST_F(LogTest, WorkerLinesAreHandedOverAndLoggedBeforeTheCallReturns)
     std::atomic<bool> done{false};
     std::atomic<int> returnedEarly{0};
     std::thread worker([&] {
-        LogSlot readerSlot;
-        LogSlot writerSlot;
         for (int i = 0; i < kLines; ++i) {
             const int before = counter.lines.load();
             if (i % 3 == 0)
-                ReaderLog(readerSlot, Normal, 0, MessageText(CurrentLanguage, 5), {i, 2, 131});
+                ReaderLog(scan, Normal, 0, Msg(5), {i, 2, 131});
             else if (i % 3 == 1)
-                ReaderLog(readerSlot, Error, 12345, QStringLiteral("reader %d"), {i});
+                ReaderLog(scan, Error, 12345, QStringLiteral("reader %d"), {i});
             else
-                WriterLog(writerSlot, device, Normal, MessageText(CurrentLanguage, 62), {i, 1, 8});
+                SessionLine(scan, form, &device, Normal, Msg(62), {i, 1, 8});
             // Synchronous: the view has the line when the call returns.
             if (counter.lines.load() <= before) returnedEarly.fetch_add(1);
         }
@@ -295,8 +302,7 @@ TEST_F(LogTest, HandOverIntoAFullViewIsServedLikeAnyOther)
     for (int i = 0; i < kLogViewMaxLines; ++i) form.AddLog(Normal, QStringLiteral("old %d"), {i});
     std::atomic<bool> done{false};
     std::thread worker([&] {
-        LogSlot slot;
-        for (int i = 0; i < 100; ++i) ReaderLog(slot, Normal, 1, QStringLiteral("new %d"), {i});
+        for (int i = 0; i < 100; ++i) ReaderLog(scan, Normal, 1, QStringLiteral("new %d"), {i});
         done = true;
     });
     const bool finished = WaitFor([&] { return done.load(); }, 60000);
@@ -308,35 +314,32 @@ TEST_F(LogTest, HandOverIntoAFullViewIsServedLikeAnyOther)
 
 TEST_F(LogTest, HandOverOnTheWindowThreadLogsDirectly)
 {
-    LogSlot slot;
-    ReaderLog(slot, Error, 77, QStringLiteral("direct %s"), {QStringLiteral("call")});
+    ReaderLog(scan, Error, 77, QStringLiteral("direct %s"), {QStringLiteral("call")});
     EXPECT_EQ(LastLine(), QStringLiteral("Device      77\tdirect call"));
     TDevEntry device("-1", 0, VendorDriver);
-    WriterLog(slot, &device, Normal, QStringLiteral("writer"));
+    SessionLine(scan, form, &device, Normal, QStringLiteral("writer"));
     EXPECT_EQ(LastLine(), QStringLiteral("Device      -1\twriter"));
-    WriterLog(slot, nullptr, Normal, QStringLiteral("no device"));
+    SessionLine(scan, form, nullptr, Normal, QStringLiteral("no device"));
     EXPECT_EQ(LastLine(), QStringLiteral("Device -------\tno device"));
 }
 
-TEST_F(LogTest, WithoutAWindowTheLineIsDropped)
+TEST(LogHandOver, AWorkerWhoseWindowIsGoneDropsTheLineAndGoesOn)
 {
-    MainForm = nullptr;
-    std::thread worker([] {
-        LogSlot slot;
-        ReaderLog(slot, Normal, 0, QStringLiteral("nowhere"));
-    });
+    TestWorkerHost host;
+    TReadVersion scan(host, {});
+    host.DestroyWindow();
+    std::thread worker([&] { ReaderLog(scan, Normal, 0, QStringLiteral("nowhere")); });
     worker.join();  // returns: nobody to wait for
-    EXPECT_TRUE(form.reLog->document()->isEmpty());
+    EXPECT_TRUE(host.Lines.isEmpty());
 }
 
-TEST_F(LogTest, AWindowDestroyedBeforeServingReleasesTheWorker)
+TEST(LogHandOver, AWindowDestroyedBeforeServingReleasesTheWorker)
 {
-    auto doomed = std::make_unique<TMainForm>(QStringList());
-    MainForm = doomed.get();
+    TestWorkerHost host;
+    TReadVersion scan(host, {});
     std::atomic<bool> done{false};
     std::thread worker([&] {
-        LogSlot slot;
-        ReaderLog(slot, Normal, 0, QStringLiteral("never shown"));
+        ReaderLog(scan, Normal, 0, QStringLiteral("never shown"));
         done = true;
     });
     // No events are processed here: the line waits in the queue until the window goes.
@@ -345,12 +348,11 @@ TEST_F(LogTest, AWindowDestroyedBeforeServingReleasesTheWorker)
     ASSERT_EQ(PendingWindowThreadCalls(), 1u);
     QThread::msleep(20);
     EXPECT_FALSE(done.load());  // really waiting
-    MainForm = &form;
-    doomed.reset();
+    host.DestroyWindow();
     worker.join();
     EXPECT_TRUE(done.load());
     EXPECT_EQ(PendingWindowThreadCalls(), 0u);
-    QCoreApplication::processEvents();  // nothing left for any other window either
-    EXPECT_TRUE(form.reLog->document()->isEmpty());
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(host.Lines.isEmpty());
 }
 }  // namespace

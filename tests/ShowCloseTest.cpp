@@ -58,7 +58,6 @@ protected:
         form = std::make_unique<TMainForm>(args);
         form->RunsShowAndCloseSequences = true;
         form->ExecutableDirectory = [this] { return exeDir.path() + QLatin1Char('/'); };
-        MainForm = form.get();
         form->show();
         ASSERT_TRUE(
             WaitFor([&] { return !form->ExeDirectory.isEmpty() && LogLines().size() >= 3; }));
@@ -69,11 +68,7 @@ protected:
     {
         return WaitFor([&] { return !form->DevTimer->isActive() && !form->CurrentScan; });
     }
-    void Close()
-    {
-        form.reset();
-        MainForm = nullptr;
-    }
+    void Close() { form.reset(); }
     QStringList LogLines() const { return ::LogLines(*form); }
     static QString Line(const QString& text) { return QStringLiteral("Device -------\t") + text; }
     bool FileControlsVisible() const
@@ -253,7 +248,6 @@ TEST_F(ShowClose, NeitherLibraryShowsTheBoxThenTheWindowCloses)
     form = std::make_unique<TMainForm>(QStringList());
     form->RunsShowAndCloseSequences = true;
     form->ExecutableDirectory = [this] { return exeDir.path() + QLatin1Char('/'); };
-    MainForm = form.get();
     form->show();
     ASSERT_TRUE(WaitFor([&] { return !boxText.isEmpty(); }, 20000));
     EXPECT_EQ(boxText,

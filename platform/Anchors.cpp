@@ -1,4 +1,4 @@
-#include "app/Anchors.h"
+#include "platform/Anchors.h"
 
 #include <QEvent>
 #include <QPointer>

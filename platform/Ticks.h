@@ -12,4 +12,7 @@ inline uint32_t TickCount()
         duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
 }
 
-inline uint32_t TicksSince(uint32_t start) { return TickCount() - start; }
+inline uint32_t TicksSince(uint32_t start)
+{
+    return TickCount() - start;
+}

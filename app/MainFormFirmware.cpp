@@ -1,29 +1,17 @@
-// Which firmware image the loader writes, and bringing it into memory: the embedded image, or in
-// external mode the file named in the file box.
-
-#include "firmware/FirmwareSelection.h"
+// The window's side of firmware selection: which image the loader writes (the embedded one, or
+// in external mode the file named in the file box), the Read and "..." buttons, and the labels
+// that show the loaded image. Reading and checking an image is firmware/'s.
 
 #include "app/Language.h"
 #include "app/LogFormat.h"
 #include "app/MainForm.h"
-#include "app/WindowThreadCall.h"
-#include "firmware/FirmwareImage.h"
-#include "platform/ProgramResource.h"
+#include "firmware/FirmwareLoad.h"
 
-#include <QFile>
 #include <QFileDialog>
-#include <QFileInfo>
-
-namespace {
-QString Msg(int n)
-{
-    return MessageText(CurrentLanguage, n);
-}
-}  // namespace
 
 FirmwareLogFunction TMainForm::FirmwareLog()
 {
-    return [this](int kind, const QString& text) { AddLog(kind, text); };
+    return [this](int kind, const QString& text) { AddLogText(kind, text); };
 }
 
 bool TMainForm::LoadFirmware(TFirmwareBlockList& blocks, TFirmwareVersion& version)
@@ -50,34 +38,13 @@ bool TMainForm::LoadFirmware(TFirmwareBlockList& blocks, TFirmwareVersion& versi
 bool TMainForm::LoadFirmwareFile(TFirmwareBlockList& blocks, TFirmwareVersion& version)
 {
     if (!ExternalFirmwareAllowed) return false;
-    const QString path = edFWFile->currentText();
-    const QFileInfo info(path);  // follows links
-    if (path.isEmpty() || !info.exists() || info.isDir()) {
-        AddLog(Error, Msg(31), {path});
-        return false;
-    }
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) return false;
-    // The container states its size in 31 bits; a larger file can never pass the size check,
-    // so it is not read into memory at all.
-    const qint64 size = file.size();
-    if (size < 0 || size > static_cast<qint64>(kImageSizeMask)) return false;
-    const QByteArray bytes = file.read(size);
-    file.close();
-    if (bytes.size() < size) return false;
-    return ParseFirmwareImage(FirmwareLog(), reinterpret_cast<const uint8_t*>(bytes.constData()),
-                              static_cast<uint32_t>(size), version, blocks);
+    return LoadFirmwareImageFile(edFWFile->currentText(), FirmwareLog(), version, blocks);
 }
 
 bool TMainForm::LoadFirmwareResource(TFirmwareBlockList& blocks, TFirmwareVersion& version)
 {
     if (ExternalFirmwareAllowed) return false;
-    bool result = false;
-    const std::optional<QByteArray> image = OpenProgramResource("FRMV", "RC_DATA");
-    if (image && !image->isEmpty())
-        result =
-            ParseFirmwareImage(FirmwareLog(), reinterpret_cast<const uint8_t*>(image->constData()),
-                               static_cast<uint32_t>(image->size()), version, blocks);
+    const bool result = LoadEmbeddedFirmwareImage(FirmwareLog(), version, blocks);
     FirmwareFromResource = result;
     return result;
 }
@@ -108,20 +75,4 @@ void TMainForm::btnFwOpenClick()
     if (chosen.isEmpty()) return;
     edFWFile->setEditText(chosen.first());
     btnFwLoadClick();
-}
-
-bool LoadFirmwareOnWindowThread(TFirmwareBlockList& blocks, TFirmwareVersion& version)
-{
-    TMainForm* window = MainForm;
-    if (!window) return false;
-    bool loaded = false;
-    auto load = [&] {
-        try {
-            loaded = window->LoadFirmware(blocks, version);
-        } catch (...) {
-            loaded = false;
-        }
-    };
-    RunOnWindowThread(window, load);
-    return loaded;
 }

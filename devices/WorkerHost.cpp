@@ -1,0 +1,25 @@
+#include "devices/WorkerHost.h"
+
+#include "platform/WorkerThread.h"
+
+bool HandOverLogLine(TWorkerThread& worker, TWorkerHost& host, const TDevEntry* device)
+{
+    return worker.HandOver([&] {
+        host.WorkerLog(worker.Log.Kind, device ? device->SerialNumber : worker.Log.Device,
+                       worker.Log.Text);
+    });
+}
+
+bool LoadFirmwareThroughWindow(TWorkerThread& worker, TWorkerHost& host, TFirmwareBlockList& blocks,
+                               TFirmwareVersion& version)
+{
+    bool loaded = false;
+    const bool ran = worker.HandOver([&] {
+        try {
+            loaded = host.LoadFirmware(blocks, version);
+        } catch (...) {
+            loaded = false;
+        }
+    });
+    return ran && loaded;
+}
