@@ -14,6 +14,15 @@
 
 #include <cstdio>
 
+namespace {
+// One line on standard error, where a close that nobody watches leaves its errors.
+void PrintError(const QString& text)
+{
+    std::fprintf(stderr, "GXFWLoader: %s\n", text.toLocal8Bit().constData());
+    std::fflush(stderr);
+}
+}  // namespace
+
 void TMainForm::showEvent(QShowEvent* event)
 {
     QWidget::showEvent(event);
@@ -30,9 +39,13 @@ void TMainForm::FormShow()
                                        : QCoreApplication::applicationDirPath() + QLatin1Char('/');
     InitMessageCatalogue();
     // Settings the loader may not write (a read-only folder) are shown as an error, and the rest
-    // of the sequence still runs: the loader works with settings it cannot save.
+    // of the sequence still runs: the loader works with the settings it can read and cannot save.
     try {
         PrepareSettings();
+    } catch (...) {
+        ReportError(std::current_exception());
+    }
+    try {
         LoadSettings();
     } catch (...) {
         ReportError(std::current_exception());
@@ -67,7 +80,10 @@ void TMainForm::BindDriverLibraries()
 {
     const TDriverBindings bound = BindMissingDriverLibraries();
     if (!bound.Ftdi && !bound.Vendor) {
-        ShowErrorBox(QString::fromUtf16(kMessageBoxCaption), Msg(2));
+        if (closingUnattended_)
+            PrintError(Msg(2));  // nobody to click the box away: the window is closing anyway
+        else
+            ShowErrorBox(QString::fromUtf16(kMessageBoxCaption), Msg(2));
         // Closing ends the run once the show sequence has finished its remaining steps.
         QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
         return;
@@ -113,7 +129,6 @@ void TMainForm::ReportError(std::exception_ptr error)
     }
     // Nobody is there to close a box: the error goes where a production line's records are.
     const QString text = ExceptionText(error);
-    std::fprintf(stderr, "GXFWLoader: %s\n", text.toLocal8Bit().constData());
-    std::fflush(stderr);
+    PrintError(text);
     AddLogText(Error, text);
 }

@@ -79,6 +79,11 @@ public:
 
     QThread* Thread() const { return thread_; }
 
+    // A wake-up event is on its way to this object. Guarded by gQueueMutex. At most one is, so
+    // that the window thread's posted events never pile up ahead of its timers and sockets:
+    // each one posted while busy workers wait would otherwise bring more with it.
+    bool wakePosted = false;
+
     // Runs this window's calls queued up to sequence upTo, in queue order, one at a time: a call
     // may itself run the event loop, which then serves the calls after it.
     size_t Serve(uint64_t upTo)
@@ -106,6 +111,7 @@ protected:
         {
             std::lock_guard lock(gQueueMutex);
             upTo = gLastSequence;
+            wakePosted = false;  // calls queued from now on post the next one
         }
         Serve(upTo);
         return true;
@@ -172,8 +178,12 @@ bool RunOnWindowThread(QObject* window, const std::function<void()>& call)
         std::lock_guard lock(gQueueMutex);
         const auto it = gWindows.find(window);
         if (it == gWindows.end()) return false;
-        gQueue.push_back({it->second, &waiting, ++gLastSequence});
-        QCoreApplication::postEvent(it->second, new QEvent(WindowThreadCallEvent()));
+        WindowThreadCalls* target = it->second;
+        gQueue.push_back({target, &waiting, ++gLastSequence});
+        if (!target->wakePosted) {
+            target->wakePosted = true;
+            QCoreApplication::postEvent(target, new QEvent(WindowThreadCallEvent()));
+        }
     }
     std::unique_lock lock(waiting.mutex);
     waiting.released.wait(lock, [&waiting] { return !waiting.pending; });

@@ -189,6 +189,28 @@ TEST_F(ShowClose, ASettingsErrorAtCloseIsShownAndTheDevicesAreStillReleased)
     EXPECT_EQ(journal.back().Kind, "close");
 }
 
+TEST_F(ShowClose, SettingsThatCannotBeWrittenAreShownAndTheLoaderStillStarts)
+{
+    // The settings file is a folder: the first write of the show sequence is refused.
+    SimSandbox sim;
+    sim.Add(SimDevice("4444", gxsim::Driver::Vendor));
+    ASSERT_TRUE(QDir(exeDir.path()).mkdir(QStringLiteral("GXFWLoader.ini")));
+    Show({});
+    ASSERT_FALSE(shown.empty());
+    EXPECT_EQ(shown[0].second, QStringLiteral("Unable to write to ") + Ini());
+    // The rest of the sequence ran: the image is loaded, the libraries are bound and the
+    // discovery cycle finds the device.
+    EXPECT_EQ(form->lblFileVer->text(), QStringLiteral("GXST-1.44"));
+    EXPECT_TRUE(FileControlsHidden());
+    ASSERT_TRUE(WaitFirstPass());
+    EXPECT_TRUE(WaitFor([&] {
+        return LogLines().contains(QStringLiteral("Device    4444\tDevice connected")) ||
+               LogLines().contains(QString::fromUtf16(u"Прибор    4444\tПрибор подключен"));
+    }));
+    Close();
+    EXPECT_EQ(shown.size(), 2u);  // the close tries again, and says so
+}
+
 TEST_F(ShowClose, ClosingDuringAPassStopsItBeforeTheDevicesAreReleased)
 {
     SimSandbox sim;
