@@ -1,8 +1,10 @@
-// The loader as a process: single instance per user, silent second copy, SIGTERM closing it.
+// The loader as a process: single instance per user, silent second copy, an instance lock that
+// cannot be made, SIGTERM closing it.
 
 #include "platform/OutsideMessages.h"
 #include "tests/TestSupport.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
@@ -11,6 +13,8 @@
 #include <signal.h>
 
 namespace {
+const QString kLockName = QStringLiteral("GXUSBFirmwareLoaderBaseMutex.lock");
+
 class LoaderProcess : public testing::Test {
 protected:
     LoaderSandbox sandbox;
@@ -39,6 +43,16 @@ protected:
         EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
         EXPECT_EQ(p.exitCode(), 0);
     }
+
+    // English, with the daily log file on (left,top,width,height,autoUpdate,logHeight,logFile,
+    // startApp).
+    void TurnLogFileOn()
+    {
+        QFile ini(sandbox.exeDir.filePath(QStringLiteral("GXFWLoader.ini")));
+        ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
+        ini.write("[COMMON]\nLanguage=English\nMainForm=0,0,680,456,0,165,1,0\n");
+    }
+    QString LogFolder() const { return sandbox.exeDir.filePath(QStringLiteral("Logs")); }
 };
 
 TEST_F(LoaderProcess, SecondCopyEndsSilentlyWithCodeZero)
@@ -55,11 +69,80 @@ TEST_F(LoaderProcess, SecondCopyEndsSilentlyWithCodeZero)
     EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(second.exitCode(), 0);
     EXPECT_TRUE(second.readAllStandardOutput().isEmpty());
+    EXPECT_EQ(QString::fromLocal8Bit(second.readAllStandardError()), QString());
     // It waited for the lock before giving up (the upper bound is left to the benchmarks).
     EXPECT_GE(clock.elapsed(), 450);
 
     EXPECT_EQ(first.state(), QProcess::Running);
     Terminate(first);
+}
+
+// A lock that cannot be made is not another running copy: the copy still ends with code 0 and no
+// window, but says on standard error which file and why.
+struct LockCase {
+    const char* name;
+    // Makes the obstacle under base; returns the runtime folder the copy is given.
+    QString (*prepare)(const QString& base);
+    const char* reason;  // the system's text for the failure, as strerror gives it
+};
+
+void PrintTo(const LockCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class UnmakeableLock : public LoaderProcess, public testing::WithParamInterface<LockCase> {};
+
+TEST_P(UnmakeableLock, EndsWithCodeZeroAndOneLineNamingTheFileAndTheReason)
+{
+    TurnLogFileOn();
+    const QString runtimeDir = GetParam().prepare(sandbox.runtime.path());
+    ASSERT_FALSE(runtimeDir.isEmpty());
+    const QString lockPath = QDir(runtimeDir).filePath(kLockName);
+
+    QProcess p;
+    Start(p, runtimeDir);
+    ASSERT_TRUE(p.waitForFinished(20000)) << "the copy ran on";
+    EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(p.exitCode(), 0);
+    EXPECT_TRUE(p.readAllStandardOutput().isEmpty());
+    EXPECT_EQ(QString::fromLocal8Bit(p.readAllStandardError()),
+              QStringLiteral("GXFWLoader: cannot create the instance lock %1: %2\n")
+                  .arg(lockPath, QString::fromLatin1(GetParam().reason)));
+    // With the log file on, a window that had been made would have written its first lines.
+    EXPECT_FALSE(QFile::exists(LogFolder()));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Obstacles, UnmakeableLock,
+    testing::Values(
+        // Root passes permission bits, so the obstacles are of the kind nobody passes.
+        LockCase{"RuntimeFolderUnderARegularFile",
+                 [](const QString& base) {
+                     QFile file(QDir(base).filePath(QStringLiteral("plain")));
+                     if (!file.open(QIODevice::WriteOnly)) return QString();
+                     return QDir(base).filePath(QStringLiteral("plain/run"));
+                 },
+                 "Not a directory"},
+        LockCase{"LockPathIsAFolder",
+                 [](const QString& base) {
+                     if (!QDir(base).mkdir(kLockName)) return QString();
+                     return base;
+                 },
+                 "Is a directory"}),
+    [](const testing::TestParamInfo<LockCase>& info) { return std::string(info.param.name); });
+
+TEST_F(LoaderProcess, MissingRuntimeFolderIsMadeForTheOwnerOnly)
+{
+    const QString runtimeDir = sandbox.runtime.filePath(QStringLiteral("made/run"));
+    QProcess p;
+    Start(p, runtimeDir);
+    ASSERT_TRUE(WaitUntilListening(runtimeDir));
+    const QFileDevice::Permissions others = QFileDevice::ReadGroup | QFileDevice::WriteGroup |
+                                            QFileDevice::ExeGroup | QFileDevice::ReadOther |
+                                            QFileDevice::WriteOther | QFileDevice::ExeOther;
+    EXPECT_EQ(QFile::permissions(runtimeDir) & others, QFileDevice::Permissions());
+    Terminate(p);
 }
 
 TEST_F(LoaderProcess, CopiesWithTheirOwnRuntimeFoldersRunSideBySide)
@@ -95,4 +178,5 @@ TEST_F(LoaderProcess, SigtermClosesTheWindowAndExitsWithZero)
     EXPECT_EQ(next.state(), QProcess::Running);
     Terminate(next);
 }
+
 }  // namespace
