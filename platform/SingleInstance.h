@@ -23,3 +23,8 @@ public:
     // Waits up to waitMs for the lock.
     static Result Acquire(int waitMs);
 };
+
+// Whether a running copy holds the lock that lives in runtimeDir (Linux; the name is
+// system-wide on Windows). Taken by a sender to tell a copy that is briefly unreachable from
+// one that is not running.
+bool InstanceLockHeld(const QString& runtimeDir);

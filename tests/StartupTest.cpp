@@ -1,14 +1,20 @@
 // The loader as a process: single instance per user, silent second copy, an instance lock that
-// cannot be made, SIGTERM closing it.
+// cannot be made, SIGTERM closing it, and its message socket under a small descriptor limit.
 
 #include "platform/OutsideMessages.h"
+#include "tests/SimSupport.h"
 #include "tests/TestSupport.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QLocalSocket>
 #include <QProcess>
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+#include <vector>
 
 #include <signal.h>
 
@@ -19,14 +25,21 @@ class LoaderProcess : public testing::Test {
 protected:
     LoaderSandbox sandbox;
 
-    void Start(QProcess& p, const QString& runtimeDir)
+    // Starts program (the loader's copy unless given) with the loader's own arguments, in the
+    // copy's folder, with its runtime folder and extra variables ("NAME=value").
+    void Start(QProcess& p, const QString& runtimeDir, const QStringList& extraEnvironment = {},
+               const QString& program = {}, const QStringList& arguments = {})
     {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtimeDir);
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        for (const QString& pair : extraEnvironment) {
+            const qsizetype eq = pair.indexOf(QLatin1Char('='));
+            env.insert(pair.left(eq), pair.mid(eq + 1));
+        }
         p.setProcessEnvironment(env);
         p.setWorkingDirectory(sandbox.exeDir.path());
-        p.start(sandbox.exePath, {});
+        p.start(program.isEmpty() ? sandbox.exePath : program, arguments);
         ASSERT_TRUE(p.waitForStarted(10000));
     }
 
@@ -53,6 +66,23 @@ protected:
         ini.write("[COMMON]\nLanguage=English\nMainForm=0,0,680,456,0,165,1,0\n");
     }
     QString LogFolder() const { return sandbox.exeDir.filePath(QStringLiteral("Logs")); }
+    // Every daily log file beside the copy (a run may pass midnight), decoded.
+    QString LogText() const
+    {
+        QString text;
+        const QDir logs(LogFolder());
+        for (const QString& name : logs.entryList({QStringLiteral("*.log")}, QDir::Files)) {
+            QFile file(logs.filePath(name));
+            if (!file.open(QIODevice::ReadOnly)) continue;
+            QByteArray bytes = file.readAll();
+            if (bytes.startsWith("\xFF\xFE")) bytes.remove(0, 2);
+            // UTF-16LE units, whatever the host's byte order.
+            for (qsizetype i = 0; i + 1 < bytes.size(); i += 2)
+                text += QChar(static_cast<char16_t>(static_cast<uchar>(bytes[i]) |
+                                                    static_cast<uchar>(bytes[i + 1]) << 8));
+        }
+        return text;
+    }
 };
 
 TEST_F(LoaderProcess, SecondCopyEndsSilentlyWithCodeZero)
@@ -179,4 +209,54 @@ TEST_F(LoaderProcess, SigtermClosesTheWindowAndExitsWithZero)
     Terminate(next);
 }
 
+// Idle clients must not use up the loader's descriptors: where udev is absent the socket is the
+// only way it learns of a new device. Run under 64 descriptors, on the simulated libraries.
+TEST_F(LoaderProcess, ManyIdleClientsUnderALowDescriptorLimitLeaveDeviceNewsArriving)
+{
+    SimSandbox sim;
+    TurnLogFileOn();
+    const QString runtimeDir = sandbox.runtime.path();
+    QProcess loader;
+    Start(loader, runtimeDir,
+          {QStringLiteral("LD_LIBRARY_PATH=" GX_SIM_LIB_DIR),
+           QStringLiteral("GXSIM_DIR=") + sim.Path()},
+          QStringLiteral("/bin/sh"),
+          {QStringLiteral("-c"), QStringLiteral("ulimit -n 64 && exec \"$0\" \"$@\""),
+           sandbox.exePath});
+    ASSERT_TRUE(WaitUntilListening(runtimeDir));
+    // The window is up once the show sequence has logged where the firmware came from.
+    ASSERT_TRUE(
+        WaitFor([&] { return LogText().contains(QStringLiteral("Firmware is loaded")); }, 20000));
+
+    // More idle clients than the loader has descriptors left; each stays open on this side.
+    constexpr int kIdleClients = 80;
+    int connected = 0;
+    std::vector<std::unique_ptr<QLocalSocket>> idle;
+    for (int i = 0; i < kIdleClients; ++i) {
+        idle.push_back(std::make_unique<QLocalSocket>());
+        QObject::connect(idle.back().get(), &QLocalSocket::connected,
+                         [&connected] { ++connected; });
+        idle.back()->connectToServer(OutsideMessageSocketPath(runtimeDir));
+    }
+    EXPECT_TRUE(WaitFor([&] { return connected == kIdleClients; }, 30000))
+        << connected << " of " << kIdleClients << " clients connected";
+
+    sim.Add(SimDevice("7001", gxsim::Driver::Ftdi));
+    ASSERT_TRUE(WaitFor(
+        [&] { return SendOutsideMessage(runtimeDir, kDeviceChangeMessage, kDevNodesChanged); },
+        20000))
+        << "the loader no longer takes messages";
+    EXPECT_TRUE(WaitFor(
+        [&] { return LogText().contains(QStringLiteral("Device    7001\tDevice connected")); },
+        30000))
+        << LogText().toStdString();
+    // It keeps no more of the crowd than its cap.
+    const auto stillOpen = std::count_if(idle.begin(), idle.end(), [](const auto& client) {
+        return client->state() == QLocalSocket::ConnectedState;
+    });
+    EXPECT_LE(stillOpen, OutsideClientLimits{}.maxClients);
+
+    EXPECT_EQ(loader.state(), QProcess::Running);
+    Terminate(loader);
+}
 }  // namespace

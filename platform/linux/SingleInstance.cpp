@@ -110,3 +110,12 @@ SingleInstance::Result SingleInstance::Acquire(int waitMs)
     result.outcome = Outcome::OtherCopyRuns;
     return result;
 }
+
+bool InstanceLockHeld(const QString& runtimeDir)
+{
+    const Descriptor file(
+        open(QFile::encodeName(LockPath(runtimeDir)).constData(), O_RDONLY | O_CLOEXEC));
+    if (file.Get() < 0) return false;
+    // Refused only while a copy holds its exclusive lock; a shared one taken goes with the close.
+    return flock(file.Get(), LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+}

@@ -66,3 +66,9 @@ SingleInstance::Result SingleInstance::Acquire(int waitMs)
             return result;
     }
 }
+
+// The named mutex exists while a copy has it open.
+bool InstanceLockHeld(const QString&)
+{
+    return UniqueHandle(OpenMutexW(SYNCHRONIZE, FALSE, kMutexName)) != nullptr;
+}
