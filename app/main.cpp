@@ -12,6 +12,8 @@
 #include "platform/TerminationSignals.h"
 #include "platform/UiFonts.h"
 
+#include <cstdio>
+
 int main(int argc, char** argv)
 {
     // Before anything can load a library: the driver libraries are loaded by name later, and a
@@ -19,9 +21,14 @@ int main(int argc, char** argv)
     RemoveWorkingFolderFromLibrarySearch();
     if (!VerifyOwnCodeSignature()) return 0;
 
-    // A second copy ends silently: no window, no log line, exit code 0.
-    std::unique_ptr<SingleInstance> instance = SingleInstance::Acquire(500);
-    if (!instance) return 0;
+    // A second copy ends silently: no window, no log line, exit code 0. A lock that cannot be
+    // made also ends the copy, but that is no second copy: whoever started it is told why.
+    const SingleInstance::Result instance = SingleInstance::Acquire(500);
+    if (instance.outcome == SingleInstance::Outcome::Unavailable)
+        std::fprintf(stderr, "GXFWLoader: cannot create the instance lock %s: %s\n",
+                     instance.where.toLocal8Bit().constData(),
+                     instance.reason.toLocal8Bit().constData());
+    if (instance.outcome != SingleInstance::Outcome::Held) return 0;
 
     LoaderApplication app(argc, argv);
     InstallUiFontSubstitutes();

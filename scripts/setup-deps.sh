@@ -2,8 +2,8 @@
 # Installs the Debian packages the build, the tests and the demo need, when any is missing.
 set -euo pipefail
 
-packages=(cmake ninja-build g++ clang libgtest-dev libgmock-dev libbenchmark-dev qt6-base-dev
-          libudev-dev fonts-dejavu-core fonts-urw-base35 xvfb xauth imagemagick x11-apps)
+packages=(cmake ninja-build pkg-config g++ clang libgtest-dev libgmock-dev libbenchmark-dev
+          qt6-base-dev libudev-dev fonts-dejavu-core fonts-urw-base35 xvfb xauth imagemagick x11-apps)
 
 missing=()
 for p in "${packages[@]}"; do

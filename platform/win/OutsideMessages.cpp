@@ -27,7 +27,9 @@ public:
 };
 }  // namespace
 
-std::unique_ptr<OutsideMessageSource> OutsideMessageSource::Start(const QString&)
+// The system delivers the messages to the window; there are no clients to limit.
+std::unique_ptr<OutsideMessageSource> OutsideMessageSource::Start(const QString&,
+                                                                  const OutsideClientLimits&)
 {
     return std::make_unique<WindowMessageSource>();
 }
