@@ -57,6 +57,7 @@ TMainForm::TMainForm(const QStringList& arguments, QWidget* parent) : QWidget(pa
     RescanTimer->setInterval(3000);
 
     SetUpDiscovery();
+    SetUpWriteSessions();
 
     connect(btnFwLoad, &QPushButton::clicked, this, &TMainForm::btnFwLoadClick);
     connect(btnFwOpen, &QPushButton::clicked, this, &TMainForm::btnFwOpenClick);

@@ -86,6 +86,14 @@ public:
     // ---- Write session (app/MainFormWrite.cpp); window thread only.
     // Click handler of every device panel's update button; sender is the button.
     void UpdateButtonClick(QObject* sender);
+    // Creates and starts the session of one device (message 17 when one runs already).
+    void StartFirmwareWrite(TDevEntry& device);
+    // The termination handler of every session: the verdict on the panel and in the log, the
+    // button enabled again, and the record removed when the device vanished meanwhile.
+    void WriteFinished(TWriteThread& session) override;
+    void ShowProgress(TDevEntry& device, int position) override;
+    // Any thread: the copy of "Start application" that sessions read.
+    bool StartApplicationRequested() const override;
     // ---- end of write session
 
     // Components that the layout file cannot hold.
@@ -182,6 +190,10 @@ private:
     // (app/MainFormWorkers.cpp)
     void StopWorkers();
     void SetUpDiscovery();  // app/MainFormDiscovery.cpp
+    // DevPanel's minimum height for the panels it holds (app/MainFormDiscovery.cpp).
+    void UpdateDevPanelHeight();
+    void SetUpWriteSessions();  // app/MainFormWrite.cpp
+    std::atomic<bool> startApplication_{false};
     bool showSequenceRan_ = false;
     // The show sequence has made the driver bindings (or tried to): a window that runs the
     // sequence starts no pass before, or the pass would find no library.

@@ -114,6 +114,11 @@ void TMainForm::ScanFinished(TReadVersion& scan)
         scan.FoundDevices.clear();
     }
 
+    UpdateDevPanelHeight();
+}
+
+void TMainForm::UpdateDevPanelHeight()
+{
     const int count = static_cast<int>(DeviceList.size());
     DevPanel->setMinimumHeight(count ? count * kDevPanelHeightPerDevice : kDevPanelMinimumHeight);
 }

@@ -1,10 +1,29 @@
-// The window's side of the firmware write session.
+// The window's side of the firmware write session: starting a session for a device, moving its
+// progress bar, and showing its verdict when it ends.
 
 #include "app/Language.h"
 #include "app/MainForm.h"
+#include "devices/DeviceList.h"
 #include "sessions/DevicePanel.h"
+#include "sessions/WriteProcess.h"
 
+#include <QCheckBox>
+#include <QProgressBar>
 #include <QPushButton>
+
+void TMainForm::SetUpWriteSessions()
+{
+    // Sessions read "Start application" from their own threads: they get a copy that follows the
+    // box (set by a click or by the settings), never the widget.
+    connect(cbStartApp, &QCheckBox::toggled, this,
+            [this](bool checked) { startApplication_.store(checked); });
+    startApplication_.store(cbStartApp->isChecked());
+}
+
+bool TMainForm::StartApplicationRequested() const
+{
+    return startApplication_.load();
+}
 
 void TMainForm::UpdateButtonClick(QObject* sender)
 {
@@ -24,9 +43,68 @@ void TMainForm::UpdateButtonClick(QObject* sender)
         AddLog(Error, Msg(14));
         return;
     }
-    if (!start) return;
-    // The write session itself (StartFirmwareWrite: its thread, the record's Writer, the
-    // disabled button and the status text) is not built yet; so far the press only reports the
-    // start, with the line the session begins with.
-    AddDeviceLog(Normal, device->SerialNumber, Msg(15));
+    if (start) StartFirmwareWrite(*device);
+}
+
+void TMainForm::StartFirmwareWrite(TDevEntry& device)
+{
+    if (device.Writer) {
+        AddDeviceLog(Normal, device.SerialNumber, Msg(17));
+        return;
+    }
+    if (Workers.Closed()) return;  // the window closes: no new session
+    auto session = std::make_unique<TWriteThread>(*this, device, SkipCompatibilityCheck);
+    {
+        // Stored before the thread starts: a scan that finds the device gone asks it to stop.
+        std::lock_guard<std::recursive_mutex> lock(DeviceListLock);
+        device.Writer = session.get();
+    }
+    Workers.Start(std::move(session), QThread::NormalPriority);
+    if (device.Panel && device.Panel->UpdateButton) device.Panel->UpdateButton->setEnabled(false);
+    AddDeviceLog(Normal, device.SerialNumber, Msg(15));
+    ShowDeviceStatus(device, Msg(16), Success);
+}
+
+void TMainForm::ShowProgress(TDevEntry& device, int position)
+{
+    if (device.Panel && device.Panel->Progress) device.Panel->Progress->setValue(position);
+}
+
+void TMainForm::WriteFinished(TWriteThread& session)
+{
+    TDevEntry& device = *session.Device;
+    const int32_t number = device.SerialNumber;
+    if (session.ErrorCode != kWriteOk) {
+        // The status first, then the log line; the lock messages win whatever the code.
+        if (session.LastStatus == STATUS_DEVICE_LOCKED) {
+            ShowDeviceStatus(device, Msg(18), Error);
+            AddDeviceLogText(Error, number, Msg(21));
+        } else if (session.ErrorCode == kWriteNotCompatible) {
+            ShowDeviceStatus(device, Msg(19), Error);
+            AddDeviceLogText(Error, number, Msg(22));
+        } else {
+            ShowDeviceStatus(device, FormatLogText(Msg(20), {session.ErrorCode}), Error);
+            AddDeviceLogText(
+                Error, number,
+                FormatLogText(Msg(23), {session.SessionMs, session.ErrorCode, session.LastStatus}));
+        }
+    } else {
+        ShowDeviceStatus(device, Msg(24), Success);
+        AddDeviceLog(Normal, number, Msg(25), {session.SessionMs});
+    }
+
+    {
+        std::lock_guard<std::recursive_mutex> lock(DeviceListLock);
+        if (device.Writer == &session) device.Writer = nullptr;
+    }
+    if (device.Panel && device.Panel->UpdateButton) device.Panel->UpdateButton->setEnabled(true);
+
+    if (device.Detached) {
+        // The device vanished while it was written. Its own record goes, not the first one of its
+        // serial number: two devices whose serial texts read as -1 share one number.
+        std::lock_guard<std::recursive_mutex> lock(DeviceListLock);
+        AddDeviceLog(Normal, number, Msg(6));
+        RemoveDevice(DeviceList, &device);
+        UpdateDevPanelHeight();
+    }
 }

@@ -10,6 +10,7 @@
 #include "platform/Platform.h"
 #include "platform/SingleInstance.h"
 #include "platform/TerminationSignals.h"
+#include "platform/Ticks.h"
 #include "platform/UiFonts.h"
 
 #include <cstdio>
@@ -30,6 +31,9 @@ int main(int argc, char** argv)
                      instance.reason.toLocal8Bit().constData());
     if (instance.outcome != SingleInstance::Outcome::Held) return 0;
 
+    // The device protocol pauses 1 ms between the pieces of every packet: sleeps must be that fine
+    // for the whole run.
+    const FineTimerResolution fineSleeps;
     LoaderApplication app(argc, argv);
     InstallUiFontSubstitutes();
     // SIGINT and SIGTERM close the window the way the user would. Installed first, so that a

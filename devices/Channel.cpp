@@ -4,15 +4,13 @@
 #include "platform/Ticks.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <thread>
 
 namespace {
 void PauseOneMs()
 {
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    PauseMs(1);
 }
 
 // "%d" of the serial number: at most 11 characters, well inside the 15 the driver takes.

@@ -22,3 +22,13 @@ void RemoveDeviceBySerial(TDeviceList& list, int32_t serial)
     const auto it = FirstWithSerial(list, serial);
     if (it != list.end()) list.erase(it);
 }
+
+bool RemoveDevice(TDeviceList& list, const TDevEntry* record)
+{
+    const auto it =
+        std::find_if(list.begin(), list.end(),
+                     [record](const std::unique_ptr<TDevEntry>& e) { return e.get() == record; });
+    if (it == list.end()) return false;
+    list.erase(it);
+    return true;
+}

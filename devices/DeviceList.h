@@ -17,3 +17,7 @@ TDevEntry* FindDeviceBySerial(const TDeviceList& list, int32_t serial);
 // takes it out of the list; nothing happens when there is none. The record's channel must be
 // closed: destroying a record does not close it.
 void RemoveDeviceBySerial(TDeviceList& list, int32_t serial);
+
+// Destroys that very record (its panel goes with it) and takes it out of the list; false when the
+// list does not hold it. The record's channel must be closed.
+bool RemoveDevice(TDeviceList& list, const TDevEntry* record);

@@ -15,6 +15,7 @@ class QString;
 class TFirmwareBlockList;
 class TReadVersion;
 class TWorkerThread;
+class TWriteThread;
 
 class TWorkerHost {
 public:
@@ -29,6 +30,15 @@ public:
     // Fills blocks and version from the selected firmware, as the Read button does; false after
     // logging a failure. May raise (an oversized block).
     virtual bool LoadFirmware(TFirmwareBlockList& blocks, TFirmwareVersion& version) = 0;
+    // The termination handler of a write session.
+    virtual void WriteFinished(TWriteThread& session) = 0;
+    // Moves the progress bar of the device's panel to position (0 to 100).
+    virtual void ShowProgress(TDevEntry& device, int position) = 0;
+
+    // ---- Any thread.
+    // Whether "Start application" is ticked now: a copy the window keeps for the workers, so that
+    // no worker reads a widget.
+    virtual bool StartApplicationRequested() const = 0;
 
     // ---- Any thread, but only while holding SharedDeviceListLock(): the window's DeviceList, its
     // records' Detached flags and their links to the write sessions.

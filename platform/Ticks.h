@@ -16,3 +16,20 @@ inline uint32_t TicksSince(uint32_t start)
 {
     return TickCount() - start;
 }
+
+// Sleeps about ms milliseconds. The device protocol's pauses are 1 ms; on Windows a sleep lasts
+// a whole scheduler tick (about 15.6 ms) unless FineTimerResolution is held.
+void PauseMs(uint32_t ms);
+
+// Holds the system's timer resolution at 1 ms for its lifetime (Windows: timeBeginPeriod(1));
+// nothing to do where sleeps are that fine already. The program holds one from start to end.
+class FineTimerResolution {
+public:
+    FineTimerResolution();
+    ~FineTimerResolution();
+    FineTimerResolution(const FineTimerResolution&) = delete;
+    FineTimerResolution& operator=(const FineTimerResolution&) = delete;
+
+private:
+    bool raised_ = false;
+};

@@ -1,5 +1,6 @@
 #include "platform/WorkerThread.h"
 
+#include "platform/SystemThreads.h"
 #include "platform/Ticks.h"
 #include "platform/WindowThreadCall.h"
 
@@ -11,8 +12,10 @@ TWorkerThread::TWorkerThread(QObject* window) : window_(window) {}
 
 TWorkerThread::~TWorkerThread()
 {
-    // The finished signal that frees the object comes right before the thread really ends.
+    // The finished signal that frees the object comes right before the thread really ends; the
+    // system thread's own clean-up after that still uses Qt's data of this thread.
     wait();
+    AwaitSystemThreadExit(systemThread_.load(), 1000);
     if (registry_) registry_->Forget(this);
 }
 
@@ -23,6 +26,7 @@ bool TWorkerThread::HandOver(const std::function<void()>& call)
 
 void TWorkerThread::run()
 {
+    systemThread_.store(CurrentSystemThreadId());
     StartTick = TickCount();
     Execute();
     HandOver([this] { OnTerminate(); });

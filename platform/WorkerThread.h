@@ -66,7 +66,8 @@ private:
 
     QObject* const window_;
     std::atomic<bool> stopRequested_{false};
-    WorkerRegistry* registry_ = nullptr;  // window thread only
+    std::atomic<uint64_t> systemThread_{0};  // set by the thread itself
+    WorkerRegistry* registry_ = nullptr;     // window thread only
 };
 
 // Every live worker of one window: running, or ended and not yet freed. Window thread only.

@@ -43,13 +43,17 @@ std::optional<BootPacket> AcceptedQueryReply(const uint8_t* bytes, uint32_t coun
 // bytes, then the lengths and the echo decide at once.
 SectorExchangeResult SectorExchange(TDevEntry& device, const std::vector<uint8_t>& request,
                                     uint16_t sector, std::optional<uint32_t> address,
-                                    SectorReplyBuffer& reply)
+                                    SectorReplyBuffer& reply, const ChannelStop& stop)
 {
     SectorExchangeResult result;
     for (int attempt = 0; attempt < SECTOR_EXCHANGE_ATTEMPTS; ++attempt) {
+        if (stop && stop()) {
+            result.Stopped = true;
+            return result;
+        }
         if (!SendPacket(device, request)) continue;
         const uint32_t count =
-            ChannelRead(device, reply.data(), BOOT_HEADER_LENGTH, SECTOR_REPLY_TIMEOUT_MS);
+            ChannelRead(device, reply.data(), BOOT_HEADER_LENGTH, SECTOR_REPLY_TIMEOUT_MS, stop);
         NoteReply(result.LastReply, reply.data(), count);
         if (count != BOOT_HEADER_LENGTH) continue;
         const BootPacket header = *ReadBootHeader(reply);
@@ -154,29 +158,29 @@ ProcessorIdResult QueryProcessorId(TDevEntry& device, QueryReplyBuffer& buffer)
 }
 
 SectorExchangeResult EraseSectorExchange(TDevEntry& device, uint16_t command, uint16_t sector,
-                                         uint32_t address)
+                                         uint32_t address, const ChannelStop& stop)
 {
     SectorReplyBuffer reply{};
     return SectorExchange(device, BuildBootPacket(command, sector, address), sector, std::nullopt,
-                          reply);
+                          reply, stop);
 }
 
 SectorExchangeResult WritePartExchange(TDevEntry& device, uint16_t command, uint16_t sector,
                                        uint32_t address,
                                        std::span<const uint8_t, WRITE_PART_SIZE> data,
-                                       SectorReplyBuffer& reply)
+                                       SectorReplyBuffer& reply, const ChannelStop& stop)
 {
     return SectorExchange(device, BuildBootPacket(command, sector, address, data), sector, address,
-                          reply);
+                          reply, stop);
 }
 
-ReplyCode SendControlCommand(TDevEntry& device, uint16_t command)
+ReplyCode SendControlCommand(TDevEntry& device, uint16_t command, const ChannelStop& stop)
 {
     ReplyCode last;
     if (!SendPacket(device, BuildBootPacket(command, NO_SECTOR, 0))) return last;
     QueryReplyBuffer buffer{};
     const uint32_t count =
-        ChannelRead(device, buffer.data(), QUERY_REPLY_CAPACITY, CONTROL_REPLY_TIMEOUT_MS);
+        ChannelRead(device, buffer.data(), QUERY_REPLY_CAPACITY, CONTROL_REPLY_TIMEOUT_MS, stop);
     NoteReply(last, buffer.data(), count);
     return last;
 }

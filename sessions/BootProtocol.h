@@ -136,20 +136,24 @@ struct SectorExchangeResult {
     // session's last device status. Empty when no reply did.
     std::optional<uint16_t> DeviceStatus;
     ReplyCode LastReply;
+    // The exchange ended early because stop said so: no further attempt, no success.
+    bool Stopped = false;
 };
 // command: 6 or 1. Up to 3 attempts of 1000 ms; an attempt is repeated only when the send failed
-// or the read did not bring exactly 14 bytes.
+// or the read did not bring exactly 14 bytes. stop, when given, is asked before every attempt and
+// during the reads: true ends the exchange at once (a session that was asked to stop).
 SectorExchangeResult EraseSectorExchange(TDevEntry& device, uint16_t command, uint16_t sector,
-                                         uint32_t address);
+                                         uint32_t address, const ChannelStop& stop = {});
 // command: 7 or 2. The 526-byte packet carries the 512 data bytes; attempts as for erase; the
 // reply must also repeat Address.
 SectorExchangeResult WritePartExchange(TDevEntry& device, uint16_t command, uint16_t sector,
                                        uint32_t address,
                                        std::span<const uint8_t, WRITE_PART_SIZE> data,
-                                       SectorReplyBuffer& reply);
+                                       SectorReplyBuffer& reply, const ChannelStop& stop = {});
 
 // ---- Control commands (11, 12, 13): one attempt; the reply is read and not examined ----
-ReplyCode SendControlCommand(TDevEntry& device, uint16_t command);
+// stop, when given, cuts the wait for the reply short; the command itself is always sent.
+ReplyCode SendControlCommand(TDevEntry& device, uint16_t command, const ChannelStop& stop = {});
 
 // ---- Application mode ----
 struct AppVersionResult {

@@ -3,6 +3,7 @@
 #include "app/LogFormat.h"
 #include "platform/WindowThreadCall.h"
 #include "sessions/Identification.h"
+#include "sessions/WriteProcess.h"
 #include "tests/TestSupport.h"
 
 TestWorkerHost::TestWorkerHost() : window_(std::make_unique<QObject>())
@@ -36,6 +37,19 @@ void TestWorkerHost::ScanFinished(TReadVersion& scan)
 bool TestWorkerHost::LoadFirmware(TFirmwareBlockList& blocks, TFirmwareVersion& version)
 {
     return Load ? Load(blocks, version) : false;
+}
+
+void TestWorkerHost::WriteFinished(TWriteThread& session)
+{
+    Sessions.push_back({session.Device, session.ErrorCode, session.LastStatus, session.PartsDone,
+                        session.PartsTotal});
+    std::lock_guard<std::recursive_mutex> lock(Lock);
+    if (session.Device->Writer == &session) session.Device->Writer = nullptr;
+}
+
+void TestWorkerHost::ShowProgress(TDevEntry&, int position)
+{
+    Progress.push_back(position);
 }
 
 TReadVersion* TestWorkerHost::StartScan()

@@ -11,6 +11,8 @@
 #include <QObject>
 #include <QStringList>
 
+#include <atomic>
+
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -25,6 +27,9 @@ public:
     void WorkerLog(int kind, int32_t device, const QString& text) override;
     void ScanFinished(TReadVersion& scan) override;
     bool LoadFirmware(TFirmwareBlockList& blocks, TFirmwareVersion& version) override;
+    void WriteFinished(TWriteThread& session) override;
+    void ShowProgress(TDevEntry& device, int position) override;
+    bool StartApplicationRequested() const override { return StartApplication.load(); }
     TDeviceList& SharedDeviceList() override { return Devices; }
     std::recursive_mutex& SharedDeviceListLock() override { return Lock; }
 
@@ -51,6 +56,18 @@ public:
 
     // Stands in for the window's LoadFirmware.
     std::function<bool(TFirmwareBlockList&, TFirmwareVersion&)> Load;
+
+    // What the write sessions handed over: each ended session's result, each progress position.
+    struct SessionResult {
+        const TDevEntry* Device;
+        int32_t ErrorCode;
+        uint32_t LastStatus;
+        int32_t PartsDone;
+        int32_t PartsTotal;
+    };
+    std::vector<SessionResult> Sessions;
+    std::vector<int> Progress;
+    std::atomic<bool> StartApplication = false;
 
     std::unique_ptr<WorkerRegistry> Workers;
 

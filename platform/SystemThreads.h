@@ -1,0 +1,13 @@
+#pragma once
+// The system's own thread identities. A worker's QThread reports it has finished before the
+// system thread behind it has run its thread-local clean-up and gone; a worker freed at that
+// moment leaves the clean-up running beside the rest of the program, up to its exit.
+
+#include <cstdint>
+
+// The calling thread's identity as the system knows it; 0 where the system gives none.
+uint64_t CurrentSystemThreadId();
+
+// Waits until the system thread of that identity has gone, or timeoutMs have passed. Returns at
+// once for 0.
+void AwaitSystemThreadExit(uint64_t id, int timeoutMs);

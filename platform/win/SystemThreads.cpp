@@ -1,0 +1,17 @@
+#include "platform/SystemThreads.h"
+
+#include <windows.h>
+
+uint64_t CurrentSystemThreadId()
+{
+    return GetCurrentThreadId();
+}
+
+void AwaitSystemThreadExit(uint64_t id, int timeoutMs)
+{
+    if (id == 0) return;
+    HANDLE thread = OpenThread(SYNCHRONIZE, FALSE, static_cast<DWORD>(id));
+    if (!thread) return;  // gone already
+    WaitForSingleObject(thread, static_cast<DWORD>(timeoutMs));
+    CloseHandle(thread);
+}

@@ -1,0 +1,158 @@
+// The write session with a plain host in place of the window, against the simulator: what a
+// session hands over to the window thread, and what it does when the load fails.
+
+#include "app/Language.h"
+#include "app/LoaderError.h"
+#include "firmware/ImagePacking.h"
+#include "sessions/BootProtocol.h"
+#include "sessions/WriteProcess.h"
+#include "tests/SimSupport.h"
+#include "tests/TestSupport.h"
+#include "tests/WorkerTestHost.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+namespace {
+class SessionOnAPlainHost : public testing::Test {
+protected:
+    static void SetUpTestSuite() { ASSERT_TRUE(BindSimulatorLibraries()); }
+
+    SimSandbox sim;
+    TestWorkerHost host;
+    int savedLanguage = CurrentLanguage;
+
+    void SetUp() override { CurrentLanguage = kLanguageEnglish; }
+    void TearDown() override { CurrentLanguage = savedLanguage; }
+
+    // A listed, identified record of a simulated device in its bootloader.
+    TDevEntry& Listed(const gxsim::DeviceSetup& setup)
+    {
+        sim.Add(setup);
+        const bool ftdi = setup.Kind == gxsim::Driver::Ftdi;
+        host.Devices.push_back(std::make_unique<TDevEntry>(
+            setup.Serial, ftdi ? 0xFFFF : setup.DeviceCode, ftdi ? FtdiDriver : VendorDriver));
+        TDevEntry& device = *host.Devices.back();
+        device.InBootloader = true;
+        device.ProcessorId = setup.ProcessorId;
+        ParseVersion(device.FirmwareVersion, setup.Firmware);
+        ParseVersion(device.BootloaderVersion, setup.Bootloader);
+        return device;
+    }
+    // Loads a payload as the window would.
+    void LoadsPayload(std::vector<uint8_t> payload, const char* version = "GXST-1.50")
+    {
+        host.Load = [payload = std::move(payload), version](TFirmwareBlockList& blocks,
+                                                            TFirmwareVersion& v) {
+            ParseVersion(v, version);
+            blocks.push_back(std::make_unique<TFirmwareBlock>(payload.data(), payload.size(), -1));
+            return true;
+        };
+    }
+    void Run(TDevEntry& device)
+    {
+        auto session = std::make_unique<TWriteThread>(host, device, false);
+        device.Writer = session.get();
+        ASSERT_TRUE(host.Workers->Start(std::move(session)));
+        ASSERT_TRUE(WaitFor([&] { return !host.Sessions.empty(); }, 60000));
+    }
+    std::vector<int> Commands(std::string_view serial) const
+    {
+        std::vector<int> commands;
+        for (const gxsim::JournalEntry& e : sim.Journal(serial, "packet"))
+            commands.push_back(e.Command());
+        return commands;
+    }
+};
+
+TEST_F(SessionOnAPlainHost, HandsTheProgressOverOnlyWhenTheBarMoves)
+{
+    TDevEntry& device = Listed(SimDevice("5001", gxsim::Driver::Ftdi));
+    LoadsPayload(PlaceholderPayload(131072));
+    Run(device);
+    ASSERT_EQ(host.Sessions.size(), 1u);
+    EXPECT_EQ(host.Sessions[0].ErrorCode, kWriteOk);
+    EXPECT_EQ(host.Sessions[0].PartsDone, 304);
+    // 304 parts, but no more hand-overs than positions: each one moves the bar.
+    EXPECT_LE(host.Progress.size(), 101u);
+    EXPECT_TRUE(std::is_sorted(host.Progress.begin(), host.Progress.end()));
+    EXPECT_EQ(std::adjacent_find(host.Progress.begin(), host.Progress.end()), host.Progress.end());
+    EXPECT_EQ(host.Progress.front(), 0);
+    EXPECT_EQ(host.Progress.back(), 100);
+    EXPECT_EQ(device.Writer, nullptr);
+    EXPECT_EQ(Commands("5001").back(), CMD_FINISH);
+}
+
+TEST_F(SessionOnAPlainHost, ReadsStartApplicationFromTheHostsCopy)
+{
+    gxsim::DeviceSetup setup = SimDevice("5002", gxsim::Driver::Vendor);
+    setup.ProcessorId = 0x400FE000;
+    TDevEntry& device = Listed(setup);
+    LoadsPayload(std::vector<uint8_t>(512, 0x11));
+    host.StartApplication = true;
+    Run(device);
+    EXPECT_EQ(host.Sessions[0].ErrorCode, kWriteOk);
+    const std::vector<int> commands = Commands("5002");
+    ASSERT_GE(commands.size(), 2u);
+    EXPECT_EQ(commands[commands.size() - 2], CMD_FINISH);
+    EXPECT_EQ(commands.back(), CMD_START_APPLICATION);
+    EXPECT_TRUE(host.Lines.contains(
+        QStringLiteral("Device    5002\tSending command to application starting")));
+}
+
+struct LoadCase {
+    const char* name;
+    std::function<bool(TFirmwareBlockList&, TFirmwareVersion&)> load;
+    bool windowGone;
+};
+class FailedLoad : public SessionOnAPlainHost, public testing::WithParamInterface<LoadCase> {};
+
+TEST_P(FailedLoad, IsCode1AndTheDeviceIsNotOpened)
+{
+    TDevEntry& device = Listed(SimDevice("5003", gxsim::Driver::Ftdi));
+    host.Load = GetParam().load;
+    if (GetParam().windowGone) {
+        // The session starts, but its window is gone before the load: nothing runs there.
+        auto session = std::make_unique<TWriteThread>(host, device, false);
+        TWriteThread* s = session.get();
+        host.DestroyWindow();
+        s->start();
+        ASSERT_TRUE(s->wait(20000));
+        EXPECT_EQ(s->ErrorCode, kWriteLoadFailed);
+        EXPECT_TRUE(host.Sessions.empty());  // no termination handler without a window
+    } else {
+        Run(device);
+        ASSERT_EQ(host.Sessions.size(), 1u);
+        EXPECT_EQ(host.Sessions[0].ErrorCode, kWriteLoadFailed);
+    }
+    EXPECT_TRUE(sim.Journal("5003").empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Loads, FailedLoad,
+    testing::Values(LoadCase{"ReturnsFalse",
+                             [](TFirmwareBlockList&, TFirmwareVersion&) { return false; }, false},
+                    LoadCase{"Raises",
+                             [](TFirmwareBlockList&, TFirmwareVersion&) -> bool {
+                                 throw LoaderError(
+                                     QStringLiteral("Firmware block size is too big"));
+                             },
+                             false},
+                    LoadCase{"WindowGone",
+                             [](TFirmwareBlockList&, TFirmwareVersion&) { return true; }, true}),
+    [](const testing::TestParamInfo<LoadCase>& info) { return std::string(info.param.name); });
+
+TEST_F(SessionOnAPlainHost, AnUnknownProcessorIsLoggedAndTakesTheDefaultMap)
+{
+    gxsim::DeviceSetup setup = SimDevice("5004", gxsim::Driver::Ftdi);
+    setup.ProcessorId = 0x0000ABCD;
+    TDevEntry& device = Listed(setup);
+    LoadsPayload(std::vector<uint8_t>(4096, 0x22));
+    Run(device);
+    EXPECT_EQ(host.Sessions[0].ErrorCode, kWriteOk);
+    EXPECT_EQ(host.Lines.value(0), QStringLiteral("Device    5004\tUnknown processor ID 0000ABCD"));
+    EXPECT_EQ(host.Lines.value(1), QStringLiteral("Device    5004\tUpdating sectors from 4 to 4"));
+    EXPECT_EQ(sim.Flash("5004")[0x4000], 0x22);
+}
+}  // namespace

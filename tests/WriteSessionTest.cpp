@@ -1,0 +1,821 @@
+// The firmware write session through the window, against the simulated driver libraries: what
+// ends up in a device's flash, what the device was sent, and what the panel and the log say.
+
+#include "app/Language.h"
+#include "app/MainForm.h"
+#include "devices/DeviceList.h"
+#include "firmware/ImagePacking.h"
+#include "platform/OutsideMessages.h"
+#include "sessions/BootProtocol.h"
+#include "sessions/DevicePanel.h"
+#include "sessions/WriteProcess.h"
+#include "tests/SimSupport.h"
+#include "tests/TestSupport.h"
+
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QLabel>
+#include <QPointer>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTextBlock>
+#include <QThread>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <set>
+
+namespace {
+using gxsim::Driver;
+using gxsim::Mode;
+
+constexpr uint32_t kBigProcessor = 0x26013F37;    // sectors 10-29, the first at 0xA000
+constexpr uint32_t kSmallProcessor = 0x400FE000;  // 512-byte sectors from 0x4400
+const QColor kRed(255, 0, 0);
+const QColor kGreen(0, 128, 0);
+
+QString Line(const char* text)
+{
+    return QString::fromUtf8(text);
+}
+
+std::vector<uint8_t> EmbeddedPayload()
+{
+    return PlaceholderPayload(131072);  // the build packs the embedded image from it
+}
+
+class WriteSession : public testing::Test {
+protected:
+    static void SetUpTestSuite() { ASSERT_TRUE(BindSimulatorLibraries()); }
+
+    SimSandbox sim;
+    QTemporaryDir files;
+    std::unique_ptr<TMainForm> form;
+    int savedLanguage = CurrentLanguage;
+
+    void SetUp() override { CurrentLanguage = kLanguageEnglish; }
+    void TearDown() override
+    {
+        form.reset();
+        CurrentLanguage = savedLanguage;
+    }
+
+    static gxsim::DeviceSetup Boot(std::string serial, Driver driver = Driver::Ftdi,
+                                   uint32_t processor = kBigProcessor)
+    {
+        gxsim::DeviceSetup d = SimDevice(std::move(serial), driver);
+        d.ProcessorId = processor;
+        return d;
+    }
+    // Creates the window and waits for its first pass. arguments: its command line.
+    void Open(const QStringList& arguments = {},
+              const std::function<void(TMainForm&)>& prepare = {})
+    {
+        form = std::make_unique<TMainForm>(arguments);
+        form->DevPanel->resize(kDesignClientWidth, 300);
+        if (prepare) prepare(*form);
+        ASSERT_TRUE(WaitPassEnd());
+    }
+    bool WaitPassEnd()
+    {
+        return WaitFor([&] { return !form->DevTimer->isActive() && !form->CurrentScan; }, 60000);
+    }
+    void Notify()
+    {
+        form->WMDeviceChange(kDevNodesChanged);
+        ASSERT_TRUE(WaitPassEnd());
+    }
+    TDevEntry* Device(int32_t serial) const { return FindDeviceBySerial(form->DeviceList, serial); }
+    // No session runs for the device any more (or its record is gone).
+    bool Ended(const TDevEntry* device) const
+    {
+        const auto& list = form->DeviceList;
+        const bool listed = std::any_of(list.begin(), list.end(),
+                                        [device](const auto& e) { return e.get() == device; });
+        return !listed || !device->Writer;
+    }
+    // Presses the device's button and waits until its session has ended.
+    void Write(int32_t serial)
+    {
+        TDevEntry* device = Device(serial);
+        ASSERT_NE(device, nullptr);
+        device->Panel->UpdateButton->click();
+        ASSERT_NE(device->Writer, nullptr) << "no session started";
+        ASSERT_TRUE(WaitFor([&] { return Ended(device); }, 120000));
+    }
+    QString Status(int32_t serial) const { return Device(serial)->Panel->StatusLabel->text(); }
+    QColor StatusColour(int32_t serial) const
+    {
+        return Device(serial)->Panel->StatusLabel->palette().color(QPalette::WindowText);
+    }
+    QStringList Lines() const { return LogLines(*form); }
+    QStringList LinesOf(int32_t serial) const
+    {
+        const QString prefix = LogLinePrefix(serial);
+        QStringList mine;
+        for (const QString& line : Lines())
+            if (line.startsWith(prefix)) mine << line.mid(prefix.size());
+        return mine;
+    }
+    QColor LineColour(const QString& line) const
+    {
+        for (QTextBlock b = form->reLog->document()->firstBlock(); b.isValid(); b = b.next())
+            if (b.text() == line) return b.begin().fragment().charFormat().foreground().color();
+        return QColor();
+    }
+    // The packets the device received since it was written to, by command.
+    std::vector<gxsim::JournalEntry> Packets(std::string_view serial) const
+    {
+        return sim.Journal(serial, "packet");
+    }
+    std::vector<int> Commands(std::string_view serial) const
+    {
+        std::vector<int> commands;
+        for (const gxsim::JournalEntry& e : Packets(serial)) commands.push_back(e.Command());
+        return commands;
+    }
+    int Count(std::string_view serial, int command) const
+    {
+        const std::vector<int> all = Commands(serial);
+        return static_cast<int>(std::count(all.begin(), all.end(), command));
+    }
+    // An image file for external mode.
+    QString ImageFile(const std::vector<uint8_t>& payload, const char* version = "GXST-1.50")
+    {
+        const std::vector<uint8_t> image =
+            PackFirmwareImage(payload, version, std::string_view("01.02.2020 03:04:05"));
+        const QString path = files.filePath(QStringLiteral("image%1.eraw").arg(++imageCount_));
+        QFile f(path);
+        EXPECT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(reinterpret_cast<const char*>(image.data()), static_cast<qint64>(image.size()));
+        return path;
+    }
+    // Opens the window in external mode with that image in the file box.
+    void OpenWithImage(const QString& path, const std::function<void(TMainForm&)>& prepare = {})
+    {
+        Open({QStringLiteral("externfirmware")}, [&](TMainForm& f) {
+            f.edFWFile->setEditText(path);
+            if (prepare) prepare(f);
+        });
+    }
+    // Fills the device's flash with something other than the erased state, so that a missed erase
+    // or a stray write shows.
+    void FillFlash(std::string_view serial, uint8_t value)
+    {
+        const size_t size = sim.Flash(serial).size();
+        ASSERT_GT(size, 0u);
+        ASSERT_TRUE(sim.Folder().WriteFlash(serial, 0, std::vector<uint8_t>(size, value)));
+    }
+
+private:
+    int imageCount_ = 0;
+};
+
+// ---- A whole write, through either library ----
+
+class WholeWrite : public WriteSession, public testing::WithParamInterface<Driver> {};
+
+TEST_P(WholeWrite, PutsTheEmbeddedImageExactlyWhereTheMapSaysAndNothingElse)
+{
+    sim.Add(Boot("3001", GetParam()));
+    FillFlash("3001", 0x5A);
+    Open();
+    sim.ClearJournal("3001");
+    Write(3001);
+
+    // Flash: sectors 10-19 erased and written, the payload from 0xA000; nothing else touched.
+    const std::vector<uint8_t> flash = sim.Flash("3001");
+    const std::vector<uint8_t> payload = EmbeddedPayload();
+    ASSERT_EQ(flash.size(), 0x80000u);
+    for (uint32_t a = 0; a < 0xA000; ++a) ASSERT_EQ(flash[a], 0x5A) << std::hex << a;
+    EXPECT_TRUE(std::equal(payload.begin(), payload.end(), flash.begin() + 0xA000));
+    for (uint32_t a = 0xA000 + 131072; a < 0x30000; ++a) ASSERT_EQ(flash[a], 0xFF) << std::hex << a;
+    for (uint32_t a = 0x30000; a < flash.size(); ++a) ASSERT_EQ(flash[a], 0x5A) << std::hex << a;
+
+    // What the device received: ten erases and 304 parts of the second command set, in order,
+    // then the finish command, and the channel closed.
+    const std::vector<gxsim::JournalEntry> packets = Packets("3001");
+    ASSERT_EQ(packets.size(), 10u + 304u + 1u);
+    int sector = 9;
+    uint32_t next = 0;
+    for (const gxsim::JournalEntry& p : packets) {
+        if (p.Command() == CMD_ERASE_SECTOR_V2) {
+            EXPECT_EQ(p.Sector(), ++sector);
+            next = p.Address();
+        } else if (p.Command() == CMD_WRITE_PART_V2) {
+            EXPECT_EQ(p.Sector(), sector);
+            EXPECT_EQ(p.Address(), next);
+            next += 512;
+        }
+        EXPECT_EQ(p.Status(), STATUS_ACCEPTED) << p.Line;
+    }
+    EXPECT_EQ(sector, 19);
+    EXPECT_EQ(packets.back().Command(), CMD_FINISH);
+    EXPECT_EQ(sim.Journal("3001").back().Kind, "close");
+
+    // The panel and the log.
+    EXPECT_EQ(Status(3001), QStringLiteral("Firmware updating is successfully completed"));
+    EXPECT_EQ(StatusColour(3001), kGreen);
+    EXPECT_EQ(Device(3001)->Panel->Progress->value(), 100);
+    EXPECT_TRUE(Device(3001)->Panel->UpdateButton->isEnabled());
+    QStringList lines = LinesOf(3001);
+    lines = lines.mid(lines.indexOf(QStringLiteral("Starting firmware updating")));
+    ASSERT_GE(lines.size(), 5);
+    EXPECT_EQ(lines[0], QStringLiteral("Starting firmware updating"));
+    EXPECT_EQ(lines[1], QStringLiteral("Updating sectors from 10 to 19"));
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^\\( *\\d+\\)Firmware is successfully loaded$"))
+                    .match(lines.last())
+                    .hasMatch())
+        << lines.last().toStdString();
+    EXPECT_EQ(
+        lines.filter(QRegularExpression(QStringLiteral("^\\( *\\d+\\)\\tPart \\d+ of 64$"))).size(),
+        4 * 64);
+    EXPECT_EQ(
+        lines.filter(QRegularExpression(QStringLiteral("^\\( *\\d+\\)\\tPart \\d+ of 8$"))).size(),
+        6 * 8);
+    EXPECT_TRUE(
+        lines.contains(QRegularExpression(QStringLiteral("^\\( *\\d+\\) Erasing sector 10: ОК$"))));
+    EXPECT_TRUE(
+        lines.contains(QRegularExpression(QStringLiteral("^\\( *\\d+\\) Sector 19 recorded$"))));
+    // The session loaded the image on the window thread: the window's lines for it.
+    EXPECT_TRUE(Lines().contains(Line("Device -------\tFirmware is loaded from resources")));
+    EXPECT_FALSE(lines.contains(QStringLiteral("Sending command to application starting")));
+}
+
+INSTANTIATE_TEST_SUITE_P(Drivers, WholeWrite, testing::Values(Driver::Ftdi, Driver::Vendor),
+                         [](const testing::TestParamInfo<Driver>& info) {
+                             return std::string(gxsim::DriverName(info.param));
+                         });
+
+// ---- Sectors ----
+
+TEST_F(WriteSession, AnEmptySectorBetweenWrittenOnesIsSkippedAndCountsForTheProgress)
+{
+    sim.Add(Boot("3101", Driver::Vendor, kSmallProcessor));
+    std::vector<uint8_t> payload(3 * 512, 0x21);
+    std::fill(payload.begin() + 512, payload.begin() + 1024, 0xFF);  // sector 1 stays erased
+    OpenWithImage(ImageFile(payload));
+    sim.ClearJournal("3101");
+    Write(3101);
+    EXPECT_EQ(Status(3101), QStringLiteral("Firmware updating is successfully completed"));
+    const QStringList lines = LinesOf(3101);
+    EXPECT_TRUE(lines.contains(QStringLiteral("Updating sectors from 0 to 2")));
+    EXPECT_TRUE(lines.contains(
+        QRegularExpression(QStringLiteral("^\\( *\\d+\\) Sector 1 empty\\. Skip\\.$"))));
+    std::set<int> erased;
+    for (const gxsim::JournalEntry& p : Packets("3101"))
+        if (p.Command() == CMD_ERASE_SECTOR_V2) erased.insert(p.Sector());
+    EXPECT_EQ(erased, (std::set<int>{0, 2}));
+    EXPECT_EQ(Count("3101", CMD_WRITE_PART_V2), 2);
+    EXPECT_EQ(Device(3101)->Panel->Progress->value(), 100);
+    const std::vector<uint8_t> flash = sim.Flash("3101");
+    EXPECT_EQ(flash[0x4400], 0x21);
+    EXPECT_EQ(flash[0x4800], 0x21);
+}
+
+TEST_F(WriteSession, AProtectedSectorIsLoggedAndTheSessionGoesOn)
+{
+    gxsim::DeviceSetup device = Boot("3201", Driver::Ftdi, kSmallProcessor);
+    device.ProtectedSectors = {0};
+    sim.Add(device);
+    OpenWithImage(ImageFile(std::vector<uint8_t>(1024, 0x31)));
+    Write(3201);
+    const QStringList lines = LinesOf(3201);
+    const qsizetype protectedLine = lines.indexOf(
+        QRegularExpression(QStringLiteral("^\\( *\\d+\\) Sector is protected from erasure$")));
+    ASSERT_GE(protectedLine, 0);
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^\\( *\\d+\\) Erasing sector 0: ОК$"))
+                    .match(lines.value(protectedLine + 1))
+                    .hasMatch());
+    EXPECT_TRUE(lines.contains(
+        QRegularExpression(QStringLiteral("^\\( *\\d+\\) Sector is protected from record$"))));
+    EXPECT_EQ(LineColour(LogLinePrefix(3201) + lines[protectedLine]), kRed);
+    EXPECT_EQ(Status(3201), QStringLiteral("Firmware updating is successfully completed"));
+    EXPECT_EQ(Count("3201", CMD_FINISH), 1);
+}
+
+TEST_F(WriteSession, ALockedReplyToAPartShowsTheLockMessages)
+{
+    gxsim::DeviceSetup device = Boot("3301", Driver::Vendor, kSmallProcessor);
+    device.Faults = {"status:138 cmd=7 sector=1"};
+    sim.Add(device);
+    OpenWithImage(ImageFile(std::vector<uint8_t>(1024, 0x41)));
+    Write(3301);
+    EXPECT_EQ(Status(3301), QStringLiteral("Device is locked"));
+    EXPECT_EQ(StatusColour(3301), kRed);
+    const QStringList lines = LinesOf(3301);
+    EXPECT_EQ(lines.last(), QStringLiteral("Device settings are protected"));
+    EXPECT_TRUE(lines.contains(QRegularExpression(
+        QStringLiteral("^\\( *\\d+\\) Sector recording error 1 \\(14, 14, 138, 1, 17920\\)$"))));
+    const std::vector<int> commands = Commands("3301");
+    ASSERT_FALSE(commands.empty());
+    EXPECT_EQ(commands.back(), CMD_ABORT);
+    EXPECT_EQ(Count("3301", CMD_FINISH), 0);
+}
+
+struct StartAppCase {
+    bool ticked;
+    std::vector<int> tail;  // the last commands the device received
+};
+class StartApplication : public WriteSession, public testing::WithParamInterface<StartAppCase> {};
+
+TEST_P(StartApplication, FollowsTheBoxAtTheEndOfTheSession)
+{
+    sim.Add(Boot("3401", Driver::Ftdi, kSmallProcessor));
+    OpenWithImage(ImageFile(std::vector<uint8_t>(512, 0x51)),
+                  [](TMainForm& f) { f.cbStartApp->setChecked(GetParam().ticked); });
+    Write(3401);
+    std::vector<int> commands = Commands("3401");
+    ASSERT_GE(commands.size(), GetParam().tail.size());
+    commands.erase(commands.begin(), commands.end() - static_cast<long>(GetParam().tail.size()));
+    EXPECT_EQ(commands, GetParam().tail);
+    EXPECT_EQ(LinesOf(3401).contains(QStringLiteral("Sending command to application starting")),
+              GetParam().ticked);
+    EXPECT_EQ(sim.Device("3401").NextMode,
+              GetParam().ticked ? Mode::Application : Mode::Bootloader);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Box, StartApplication,
+    testing::Values(StartAppCase{false, {CMD_WRITE_PART_V2, CMD_FINISH}},
+                    StartAppCase{true, {CMD_WRITE_PART_V2, CMD_FINISH, CMD_START_APPLICATION}}),
+    [](const testing::TestParamInfo<StartAppCase>& info) {
+        return std::string(info.param.ticked ? "Ticked" : "Cleared");
+    });
+
+TEST_F(WriteSession, TheStartApplicationCopyFollowsTheBoxAndTheSettings)
+{
+    Open();
+    EXPECT_FALSE(form->StartApplicationRequested());
+    form->cbStartApp->setChecked(true);
+    EXPECT_TRUE(form->StartApplicationRequested());
+    form->cbStartApp->setChecked(false);
+    EXPECT_FALSE(form->StartApplicationRequested());
+    QFile ini(files.filePath(QStringLiteral("GXFWLoader.ini")));
+    ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
+    ini.write("[COMMON]\nLanguage=English\nMainForm=0,0,680,456,0,165,0,1\n");
+    ini.close();
+    form->ExeDirectory = files.path() + QLatin1Char('/');
+    form->LoadSettings();
+    EXPECT_TRUE(form->StartApplicationRequested());
+}
+
+// ---- Before the device is opened ----
+
+TEST_F(WriteSession, ADeviceThatDoesNotOpenIsError7)
+{
+    sim.Add(Boot("3501", Driver::Vendor));
+    Open();
+    sim.Set("3501", [](gxsim::DeviceSetup& d) { d.OpenFails = true; });
+    sim.ClearJournal("3501");
+    Write(3501);
+    EXPECT_EQ(Status(3501), QStringLiteral("Error 7 of firmware updating"));
+    const QStringList lines = LinesOf(3501);
+    EXPECT_TRUE(lines.contains(QStringLiteral("Disable to open device")));
+    EXPECT_EQ(LineColour(LogLinePrefix(3501) + QStringLiteral("Disable to open device")), kRed);
+    EXPECT_TRUE(
+        QRegularExpression(
+            QStringLiteral(
+                "^\\( *\\d+\\)Error 7 of firmware updating\\. Last response code of the device 0$"))
+            .match(lines.last())
+            .hasMatch())
+        << lines.last().toStdString();
+    EXPECT_TRUE(Packets("3501").empty());
+}
+
+struct EarlyCase {
+    const char* name;
+    const char* deviceFirmware;
+    bool missingFile;    // external mode with no such file
+    bool erasedImage;    // an image of nothing but 0xFF
+    const char* status;  // on the panel
+};
+class BeforeOpening : public WriteSession, public testing::WithParamInterface<EarlyCase> {};
+
+TEST_P(BeforeOpening, EndsWithoutOpeningTheDevice)
+{
+    gxsim::DeviceSetup device = Boot("3601", Driver::Ftdi);
+    device.Firmware = GetParam().deviceFirmware;
+    sim.Add(device);
+    if (GetParam().missingFile)
+        OpenWithImage(files.filePath(QStringLiteral("nowhere.eraw")));
+    else if (GetParam().erasedImage)
+        OpenWithImage(ImageFile(std::vector<uint8_t>(4096, 0xFF), "GXST-1.44"));
+    else
+        Open();
+    sim.ClearJournal("3601");
+    Write(3601);
+    EXPECT_EQ(Status(3601), QString::fromUtf8(GetParam().status));
+    EXPECT_EQ(StatusColour(3601), kRed);
+    EXPECT_TRUE(sim.Journal("3601").empty());  // never opened
+}
+
+INSTANTIATE_TEST_SUITE_P(Codes, BeforeOpening,
+                         testing::Values(EarlyCase{"NotCompatible", "GXLV-9.00", false, false,
+                                                   "Firmware and device is not compatible"},
+                                         EarlyCase{"LoadFailed", "GXST-1.40", true, false,
+                                                   "Error 1 of firmware updating"},
+                                         EarlyCase{"NothingToWrite", "GXST-1.40", false, true,
+                                                   "Error 4 of firmware updating"}),
+                         [](const testing::TestParamInfo<EarlyCase>& info) {
+                             return std::string(info.param.name);
+                         });
+
+TEST_F(WriteSession, IncompatibleFirmwareIsLoggedWithMessage22)
+{
+    gxsim::DeviceSetup device = Boot("3602", Driver::Ftdi);
+    device.Firmware = "GXLV-9.00";
+    sim.Add(device);
+    Open();
+    Write(3602);
+    EXPECT_EQ(LinesOf(3602).last(),
+              QStringLiteral("Device is not compatible with firmware version"));
+    // The switch "dontcheckcpbl" lets the same firmware through.
+    form.reset();
+    Open({QStringLiteral("dontcheckcpbl")});
+    Write(3602);
+    EXPECT_EQ(Status(3602), QStringLiteral("Firmware updating is successfully completed"));
+}
+
+// ---- The command set ----
+
+struct CommandSetCase {
+    const char* name;
+    uint32_t processor;
+    const char* bootloader;
+    const char* deviceFirmware;
+    const char* image;
+    uint16_t erase;
+    uint16_t write;
+    int firstSector;
+};
+class CommandSet : public WriteSession, public testing::WithParamInterface<CommandSetCase> {};
+
+TEST_P(CommandSet, IsChosenByTheProcessorOrByGxlvWithBootloader104)
+{
+    const CommandSetCase& c = GetParam();
+    gxsim::DeviceSetup device = Boot("3701", Driver::Vendor, c.processor);
+    device.Bootloader = c.bootloader;
+    device.Firmware = c.deviceFirmware;
+    sim.Add(device);
+    OpenWithImage(ImageFile(std::vector<uint8_t>(4096, 0x61), c.image));
+    sim.ClearJournal("3701");
+    Write(3701);
+    EXPECT_EQ(Status(3701), QStringLiteral("Firmware updating is successfully completed"));
+    EXPECT_EQ(Count("3701", c.erase), 1);
+    EXPECT_EQ(Count("3701", c.write), 8);
+    EXPECT_EQ(Packets("3701").front().Sector(), c.firstSector);
+    const bool known = c.processor == kBigProcessor;
+    const QString unknown =
+        QStringLiteral("Unknown processor ID ") +
+        QStringLiteral("%1").arg(c.processor, 8, 16, QLatin1Char('0')).toUpper();
+    EXPECT_EQ(LinesOf(3701).contains(unknown), !known);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Devices, CommandSet,
+    testing::Values(CommandSetCase{"ListedProcessor", kBigProcessor, "GXBL-1.00", "GXST-1.40",
+                                   "GXST-1.50", CMD_ERASE_SECTOR_V2, CMD_WRITE_PART_V2, 10},
+                    CommandSetCase{"GxlvWith104", 0x12345678, "GXBL-1.04", "GXLV-9.00", "GXLV-9.10",
+                                   CMD_ERASE_SECTOR_V2, CMD_WRITE_PART_V2, 4},
+                    CommandSetCase{"GxlvWith103", 0x12345678, "GXBL-1.03", "GXLV-8.00", "GXLV-8.50",
+                                   CMD_ERASE_SECTOR_V1, CMD_WRITE_PART_V1, 4},
+                    CommandSetCase{"OtherFamily", 0x12345678, "GXBL-1.05", "GXST-1.40", "GXST-1.50",
+                                   CMD_ERASE_SECTOR_V1, CMD_WRITE_PART_V1, 4}),
+    [](const testing::TestParamInfo<CommandSetCase>& info) {
+        return std::string(info.param.name);
+    });
+
+// ---- Presses, unplugging, several devices ----
+
+TEST_F(WriteSession, ASecondPressWhileWritingStartsNothing)
+{
+    sim.Add(Boot("3801", Driver::Ftdi));
+    Open();
+    TDevEntry* device = Device(3801);
+    QPushButton* button = device->Panel->UpdateButton;
+    button->click();
+    ASSERT_NE(device->Writer, nullptr);
+    EXPECT_FALSE(button->isEnabled());
+    EXPECT_EQ(Status(3801), QStringLiteral("Updating firmware..."));
+    EXPECT_EQ(StatusColour(3801), kGreen);
+    const TWorkerThread* session = device->Writer;
+    form->UpdateButtonClick(button);  // as a click would, were the button not disabled
+    EXPECT_EQ(device->Writer, session);
+    form->StartFirmwareWrite(*device);
+    EXPECT_EQ(LinesOf(3801).last(), QStringLiteral("Firmware is loading"));
+    ASSERT_TRUE(WaitFor([&] { return !device->Writer; }, 60000));
+    EXPECT_TRUE(button->isEnabled());
+    EXPECT_EQ(LinesOf(3801).count(QStringLiteral("Starting firmware updating")), 1);
+    EXPECT_EQ(Count("3801", CMD_FINISH), 1);
+}
+
+// The device's reply to a part of sector 12 is late: it is unplugged while the session waits for
+// it, and the scan that notices asks the session to stop.
+gxsim::DeviceSetup SlowAtSector12(std::string serial)
+{
+    gxsim::DeviceSetup d = SimDevice(std::move(serial), Driver::Ftdi);
+    d.Faults = {"delay:900 cmd=7 sector=12"};
+    return d;
+}
+
+bool WaitForPart(const SimSandbox& sim, std::string_view serial, int sector)
+{
+    return WaitFor(
+        [&] {
+            for (const gxsim::JournalEntry& e : sim.Journal(serial, "packet"))
+                if (e.Command() == CMD_WRITE_PART_V2 && e.Sector() == sector) return true;
+            return false;
+        },
+        60000);
+}
+
+TEST_F(WriteSession, AnUnpluggedDeviceIsAbortedReportedAsAnErrorAndRemoved)
+{
+    sim.Add(SlowAtSector12("3901"));
+    Open();
+    TDevEntry* device = Device(3901);
+    const QPointer<QLabel> status = device->Panel->StatusLabel;
+    device->Panel->UpdateButton->click();
+    ASSERT_TRUE(WaitForPart(sim, "3901", 12));
+    sim.Unplug("3901");
+    form->WMDeviceChange(kDevNodesChanged);
+    ASSERT_TRUE(WaitFor([&] { return Device(3901) == nullptr; }, 60000));
+    const QStringList lines = LinesOf(3901);
+    const qsizetype error = lines.indexOf(QRegularExpression(QStringLiteral(
+        "^\\( *\\d+\\)Error 2 of firmware updating\\. Last response code of the device 128$")));
+    ASSERT_GE(error, 0) << lines.join('\n').toStdString();
+    EXPECT_EQ(lines.value(error + 1), QStringLiteral("Device disconnected"));
+    EXPECT_TRUE(lines.filter(QStringLiteral("successfully")).isEmpty());
+    EXPECT_TRUE(status.isNull());  // the panel went with the record
+    EXPECT_EQ(Count("3901", CMD_FINISH), 0);
+    EXPECT_EQ(Count("3901", CMD_START_APPLICATION), 0);
+    // Stopped within the late part: the part was not sent again.
+    int sector12 = 0;
+    for (const gxsim::JournalEntry& e : Packets("3901"))
+        if (e.Sector() == 12 && e.Command() == CMD_WRITE_PART_V2) ++sector12;
+    EXPECT_EQ(sector12, 1);
+}
+
+TEST_F(WriteSession, ASessionWhoseDeviceStopsBeingListedSendsAbortNotFinish)
+{
+    // The driver's list fails: every device of that library counts as gone, though it still
+    // answers. Its session is stopped; the device gets the abort command.
+    sim.Add(SlowAtSector12("3951"));
+    Open();
+    TDevEntry* device = Device(3951);
+    device->Panel->UpdateButton->click();
+    ASSERT_TRUE(WaitForPart(sim, "3951", 12));
+    std::string error;
+    ASSERT_TRUE(sim.Folder().UpdateLibrary([](gxsim::LibrarySetup& l) { l.FtdiCountFails = true; },
+                                           &error));
+    form->WMDeviceChange(kDevNodesChanged);
+    ASSERT_TRUE(WaitFor([&] { return Device(3951) == nullptr; }, 60000));
+    const std::vector<int> commands = Commands("3951");
+    EXPECT_EQ(commands.back(), CMD_ABORT);
+    EXPECT_EQ(Count("3951", CMD_FINISH), 0);
+    EXPECT_EQ(sim.Journal("3951").back().Kind, "close");
+    EXPECT_EQ(LinesOf(3951).filter(QStringLiteral(")Error 2 of firmware updating")).size(), 1)
+        << Lines().join('\n').toStdString();
+}
+
+TEST_F(WriteSession, TheEndOfASessionRemovesItsOwnRecordNotTheFirstOfItsNumber)
+{
+    // Both serial texts read as -1; both records open the device "-1".
+    sim.Add(SlowAtSector12("-1"));
+    sim.Add(SlowAtSector12("ABC"));
+    Open();
+    ASSERT_EQ(form->DeviceList.size(), 2u);
+    TDevEntry* first = form->DeviceList[0].get();
+    TDevEntry* second = form->DeviceList[1].get();
+    const QPointer<QLabel> firstStatus = first->Panel->StatusLabel;
+    // The later record is written; when a device of that number goes, the later record is the
+    // one a scan marks as gone.
+    second->Panel->UpdateButton->click();
+    ASSERT_TRUE(WaitForPart(sim, "-1", 12));
+    sim.Unplug("-1");
+    form->WMDeviceChange(kDevNodesChanged);
+    ASSERT_TRUE(WaitFor([&] { return form->DeviceList.size() == 1; }, 60000));
+    EXPECT_EQ(form->DeviceList[0].get(), first);
+    EXPECT_FALSE(firstStatus.isNull());
+    EXPECT_EQ(first->Panel->StatusLabel->text(), QStringLiteral("Device connected"));
+    EXPECT_EQ(Lines().count(Line("Device      -1\tDevice disconnected")), 1);
+}
+
+TEST_F(WriteSession, SixteenDevicesAtOnceAreEachWrittenByteForByte)
+{
+    std::vector<std::string> serials;
+    for (int i = 0; i < 16; ++i) {
+        serials.push_back(std::to_string(4100 + i));
+        sim.Add(Boot(serials.back(), i % 2 ? Driver::Vendor : Driver::Ftdi));
+    }
+    Open({}, [](TMainForm& f) { f.cbAutoWrite->setChecked(true); });
+    ASSERT_EQ(form->DeviceList.size(), 16u);
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            return std::all_of(form->DeviceList.begin(), form->DeviceList.end(),
+                               [](const auto& d) { return !d->Writer; });
+        },
+        180000));
+    const std::vector<uint8_t> payload = EmbeddedPayload();
+    for (const std::string& serial : serials) {
+        const int32_t number = std::stoi(serial);
+        EXPECT_EQ(Status(number), QStringLiteral("Firmware updating is successfully completed"))
+            << serial;
+        const std::vector<uint8_t> flash = sim.Flash(serial);
+        ASSERT_GE(flash.size(), 0xA000u + payload.size());
+        EXPECT_TRUE(std::equal(payload.begin(), payload.end(), flash.begin() + 0xA000)) << serial;
+        EXPECT_EQ(Count(serial, CMD_WRITE_PART_V2), 304) << serial;
+    }
+}
+
+// ---- Faults of the device and its cable ----
+
+struct FaultCase {
+    const char* name;
+    std::vector<std::string> faults;  // on a device with two sectors of one part each
+    bool openFails;
+    uint32_t unplugAfterParts;
+    std::set<int> codes;    // the session's possible result codes (0: success)
+    int lastStatus;         // -1: not checked
+    std::vector<int> tail;  // the last commands the device received; empty: not checked
+};
+class Faults : public WriteSession,
+               public testing::WithParamInterface<std::tuple<FaultCase, Driver>> {};
+
+TEST_P(Faults, EndAsTheProtocolSays)
+{
+    const FaultCase& c = std::get<0>(GetParam());
+    gxsim::DeviceSetup device = Boot("4301", std::get<1>(GetParam()), kSmallProcessor);
+    device.Faults = c.faults;
+    device.UnplugAfterParts = c.unplugAfterParts;
+    sim.Add(device);
+    OpenWithImage(ImageFile(std::vector<uint8_t>(1024, 0x71)));
+    if (c.openFails) sim.Set("4301", [](gxsim::DeviceSetup& d) { d.OpenFails = true; });
+    sim.ClearJournal("4301");
+    TDevEntry* record = Device(4301);
+    int code = -1;
+    uint32_t last = 0;
+    // Seen in the verdict line: "(  ms)Error N of firmware updating. Last response code of the
+    // device S", or the success line.
+    record->Panel->UpdateButton->click();
+    ASSERT_TRUE(WaitFor([&] { return Ended(record); }, 60000));
+    for (const QString& line : LinesOf(4301)) {
+        const QRegularExpressionMatch m =
+            QRegularExpression(QStringLiteral("\\)Error (\\d+) of firmware updating\\. Last "
+                                              "response code of the device (\\d+)$"))
+                .match(line);
+        if (m.hasMatch()) {
+            code = m.captured(1).toInt();
+            last = m.captured(2).toUInt();
+        } else if (line.contains(QStringLiteral(")Firmware is successfully loaded"))) {
+            code = 0;
+        } else if (line == QStringLiteral("Device settings are protected")) {
+            code = kWritePartFailed;  // the lock messages stand for the code
+            last = STATUS_DEVICE_LOCKED;
+        }
+    }
+    EXPECT_TRUE(c.codes.count(code)) << "code " << code;
+    if (c.lastStatus >= 0) {
+        EXPECT_EQ(last, static_cast<uint32_t>(c.lastStatus));
+    }
+    if (code != 0 && Device(4301)) {
+        EXPECT_TRUE(Status(4301).startsWith(QStringLiteral("Error ")) ||
+                    Status(4301) == QStringLiteral("Device is locked"))
+            << Status(4301).toStdString();
+    }
+    if (!c.tail.empty()) {
+        std::vector<int> commands = Commands("4301");
+        ASSERT_GE(commands.size(), c.tail.size());
+        commands.erase(commands.begin(), commands.end() - static_cast<long>(c.tail.size()));
+        EXPECT_EQ(commands, c.tail);
+    }
+    // Whatever happened, a failure never finishes the device, and the channel is closed.
+    if (code != 0) {
+        EXPECT_EQ(Count("4301", CMD_FINISH), 0);
+    }
+    const std::vector<gxsim::JournalEntry> journal = sim.Journal("4301");
+    if (!journal.empty() && !c.openFails) {
+        EXPECT_TRUE(journal.back().Kind == "close" || journal.back().Kind == "unplugged")
+            << journal.back().Line;
+    }
+}
+
+const FaultCase kFaultCases[] = {
+    {"SilentErase",
+     {"silent cmd=6 sector=0"},
+     false,
+     0,
+     {kWriteEraseFailed},
+     0,
+     {CMD_ERASE_SECTOR_V2, CMD_ERASE_SECTOR_V2, CMD_ERASE_SECTOR_V2, CMD_ABORT}},
+    {"EraseAnsweredAtTheSecondAttempt",
+     {"silent cmd=6 sector=0 attempt=1"},
+     false,
+     0,
+     {0},
+     -1,
+     {CMD_WRITE_PART_V2, CMD_FINISH}},
+    {"ShortPartReplies",
+     {"short:13 cmd=7 sector=1"},
+     false,
+     0,
+     {kWritePartFailed},
+     128,
+     {CMD_WRITE_PART_V2, CMD_WRITE_PART_V2, CMD_WRITE_PART_V2, CMD_ABORT}},
+    {"OneShortPartReply", {"short:13 cmd=7 attempt=1"}, false, 0, {0}, -1, {}},
+    {"EraseEchoesAnotherSector",
+     {"wrong_sector cmd=6 sector=1"},
+     false,
+     0,
+     {kWriteEraseFailed},
+     128,
+     {CMD_ERASE_SECTOR_V2, CMD_ABORT}},
+    {"PartEchoesAnotherAddress",
+     {"wrong_address cmd=7"},
+     false,
+     0,
+     {kWritePartFailed},
+     128,
+     {CMD_WRITE_PART_V2, CMD_ABORT}},
+    {"EraseRefused",
+     {"status:130 cmd=6"},
+     false,
+     0,
+     {kWriteEraseFailed},
+     130,
+     {CMD_ERASE_SECTOR_V2, CMD_ABORT}},
+    {"PartLocked",
+     {"status:138 cmd=7"},
+     false,
+     0,
+     {kWritePartFailed},
+     138,
+     {CMD_WRITE_PART_V2, CMD_ABORT}},
+    {"WrongPacketLength",
+     {"packet_length:20 cmd=7"},
+     false,
+     0,
+     {kWritePartFailed},
+     128,
+     {CMD_WRITE_PART_V2, CMD_ABORT}},
+    {"BadReplyChecksum", {"bad_checksum"}, false, 0, {0}, -1, {CMD_WRITE_PART_V2, CMD_FINISH}},
+    {"FailingWrites",
+     {"write_fail cmd=7"},
+     false,
+     0,
+     {kWritePartFailed},
+     128,
+     {CMD_ERASE_SECTOR_V2, CMD_ABORT}},
+    {"OneFailingWrite", {"write_fail cmd=7 attempt=1"}, false, 0, {0}, -1, {}},
+    {"SplitControlReply", {"split:7 cmd=11"}, false, 0, {0}, -1, {CMD_FINISH}},
+    {"SilentFinish", {"silent cmd=11"}, false, 0, {0}, -1, {CMD_FINISH}},
+    {"UnpluggedAfterAPart", {}, false, 1, {kWritePartFailed, kWriteStopped}, -1, {}},
+    {"OpenFails", {}, true, 0, {kWriteOpenFailed}, 0, {}},
+};
+
+INSTANTIATE_TEST_SUITE_P(Rules, Faults,
+                         testing::Combine(testing::ValuesIn(kFaultCases),
+                                          testing::Values(Driver::Ftdi, Driver::Vendor)),
+                         [](const testing::TestParamInfo<std::tuple<FaultCase, Driver>>& info) {
+                             return std::string(std::get<0>(info.param).name) + "_" +
+                                    gxsim::DriverName(std::get<1>(info.param));
+                         });
+
+// ---- Closing the window while sessions run ----
+
+TEST_F(WriteSession, ClosingTheWindowAbortsEverySessionBeforeAnyRecordGoes)
+{
+    // One device writes on, one goes silent in mid-write, one waits in a progress hand-over that
+    // the window thread does not serve.
+    sim.Add(Boot("4401", Driver::Ftdi));
+    gxsim::DeviceSetup silent = Boot("4402", Driver::Ftdi);
+    silent.Faults = {"silent cmd=7 sector=11"};
+    sim.Add(silent);
+    sim.Add(Boot("4403", Driver::Vendor));
+    Open();
+    for (int32_t serial : {4401, 4402, 4403}) Device(serial)->Panel->UpdateButton->click();
+    ASSERT_TRUE(WaitForPart(sim, "4402", 11));
+    ASSERT_TRUE(WaitForPart(sim, "4401", 11));
+    // From here on nothing serves the window thread until the window closes.
+    QThread::msleep(50);
+    form.reset();
+    for (const char* serial : {"4401", "4402", "4403"}) {
+        const std::vector<gxsim::JournalEntry> journal = sim.Journal(serial);
+        ASSERT_FALSE(journal.empty()) << serial;
+        EXPECT_EQ(journal.back().Kind, "close") << serial;
+        const std::vector<gxsim::JournalEntry> packets = sim.Journal(serial, "packet");
+        ASSERT_FALSE(packets.empty()) << serial;
+        EXPECT_EQ(packets.back().Command(), CMD_ABORT) << serial;
+        for (const gxsim::JournalEntry& p : packets) EXPECT_NE(p.Command(), CMD_FINISH) << serial;
+    }
+    // The silent part was not asked again: the stop cut its wait short.
+    int silentParts = 0;
+    for (const gxsim::JournalEntry& p : sim.Journal("4402", "packet"))
+        if (p.Command() == CMD_WRITE_PART_V2 && p.Sector() == 11) ++silentParts;
+    EXPECT_EQ(silentParts, 1);
+}
+}  // namespace
