@@ -8,13 +8,9 @@
 
 #include "app/Language.h"
 #include "app/MainForm.h"
+#include "bench/BenchSupport.h"
 #include "devices/WorkerHost.h"
-#include "platform/WindowThreadCall.h"
 #include "platform/WorkerThread.h"
-
-#include <QApplication>
-#include <QElapsedTimer>
-#include <QTimer>
 
 #include <algorithm>
 #include <atomic>
@@ -22,25 +18,6 @@
 #include <cstdlib>
 
 namespace {
-// Times every dispatch of the hand-over event.
-class TimingApplication : public QApplication {
-public:
-    using QApplication::QApplication;
-    qint64 longestDispatchNs = 0;
-    long dispatches = 0;
-
-    bool notify(QObject* receiver, QEvent* event) override
-    {
-        if (event->type() != WindowThreadCallEvent()) return QApplication::notify(receiver, event);
-        QElapsedTimer clock;
-        clock.start();
-        const bool result = QApplication::notify(receiver, event);
-        longestDispatchNs = std::max(longestDispatchNs, clock.nsecsElapsed());
-        ++dispatches;
-        return result;
-    }
-};
-
 // Hands one line over after another until asked to stop, like a session logging its parts.
 class LineWorker : public TWorkerThread {
 public:
@@ -79,27 +56,18 @@ RunResult Run(TimingApplication& app, int workers, int seconds)
     TMainForm form{QStringList()};
     form.DevTimer->stop();
     form.show();
-    app.longestDispatchNs = 0;
-    app.dispatches = 0;
-
-    qint64 longestGapNs = 0;
-    QElapsedTimer sinceLast;
-    QTimer ticker;
-    ticker.setInterval(5);
-    QObject::connect(&ticker, &QTimer::timeout, [&] {
-        if (sinceLast.isValid()) longestGapNs = std::max(longestGapNs, sinceLast.nsecsElapsed());
-        sinceLast.start();
-    });
+    app.ResetDispatches();
+    GapTimer ticker;
 
     std::atomic<long> lines = 0;
     for (int i = 0; i < workers; ++i)
         form.Workers.Start(std::make_unique<LineWorker>(form, i, lines));
-    ticker.start();
+    ticker.Start();
     QElapsedTimer clock;
     clock.start();
     QTimer::singleShot(seconds * 1000, &app, [&] { app.exit(); });
     app.exec();
-    ticker.stop();
+    ticker.Stop();
     const double elapsed = clock.nsecsElapsed() / 1e9;
     const long handed = lines.load();
     form.Workers.StopAll();
@@ -107,7 +75,7 @@ RunResult Run(TimingApplication& app, int workers, int seconds)
     RunResult result;
     result.linesPerSecond = handed / elapsed;
     result.longestDispatchMs = app.longestDispatchNs / 1e6;
-    result.longestTimerGapMs = longestGapNs / 1e6;
+    result.longestTimerGapMs = ticker.LongestGapMs();
     result.dispatches = app.dispatches;
     return result;
 }
