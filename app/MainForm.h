@@ -92,6 +92,9 @@ public:
     // button enabled again, and the record removed when the device vanished meanwhile.
     void WriteFinished(TWriteThread& session) override;
     void ShowProgress(TDevEntry& device, int position) override;
+    QString FirmwareSource() const override;
+    // Appends the ended session's line to the day's session record, when the log file is on.
+    void WriteSessionRecord(const TWriteThread& session);
     // Any thread: the copy of "Start application" that sessions read.
     bool StartApplicationRequested() const override;
     // ---- end of write session

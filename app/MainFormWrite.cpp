@@ -3,6 +3,7 @@
 
 #include "app/Language.h"
 #include "app/MainForm.h"
+#include "app/SessionRecord.h"
 #include "devices/DeviceList.h"
 #include "sessions/DevicePanel.h"
 #include "sessions/WriteProcess.h"
@@ -65,6 +66,36 @@ void TMainForm::StartFirmwareWrite(TDevEntry& device)
     ShowDeviceStatus(device, Msg(16), Success);
 }
 
+QString TMainForm::FirmwareSource() const
+{
+    return ExternalFirmwareAllowed ? edFWFile->currentText() : QString();
+}
+
+void TMainForm::WriteSessionRecord(const TWriteThread& session)
+{
+    // Kept with the log, and only when the log file is kept.
+    if (!cbWritelogToFile->isChecked()) return;
+    const TDevEntry& device = *session.Device;
+    SessionRecord record;
+    record.When = LogClock ? LogClock() : QDateTime::currentDateTime();
+    record.Serial = device.SerialNumber;
+    record.Driver =
+        device.DriverKind == FtdiDriver ? QStringLiteral("ftdi") : QStringLiteral("vendor");
+    record.ProcessorId = device.ProcessorId;
+    record.FirmwareBefore = FormatVersion(device.FirmwareVersion);
+    record.BootloaderBefore = FormatVersion(device.BootloaderVersion);
+    record.ImageVersion = FormatVersion(session.ImageVersion);
+    record.ImageSource =
+        session.ImageSource.isEmpty() ? QStringLiteral("embedded") : session.ImageSource;
+    record.ResultCode = session.ErrorCode;
+    record.LastStatus = session.LastStatus;
+    record.SectorsWritten = session.SectorsWritten;
+    record.PartsWritten = session.PartsWritten;
+    record.PartsTotal = session.PartsTotal;
+    record.DurationMs = session.SessionMs;
+    AppendSessionRecord(LoaderDirectory(), record);  // file errors are silent, as for the log
+}
+
 void TMainForm::ShowProgress(TDevEntry& device, int position)
 {
     if (device.Panel && device.Panel->Progress) device.Panel->Progress->setValue(position);
@@ -92,6 +123,7 @@ void TMainForm::WriteFinished(TWriteThread& session)
         ShowDeviceStatus(device, Msg(24), Success);
         AddDeviceLog(Normal, number, Msg(25), {session.SessionMs});
     }
+    WriteSessionRecord(session);
 
     {
         std::lock_guard<std::recursive_mutex> lock(DeviceListLock);

@@ -2,6 +2,8 @@
 
 #include "platform/WorkerThread.h"
 
+#include <QString>
+
 bool HandOverLogLine(TWorkerThread& worker, TWorkerHost& host, const TDevEntry* device)
 {
     return worker.HandOver([&] {
@@ -11,11 +13,12 @@ bool HandOverLogLine(TWorkerThread& worker, TWorkerHost& host, const TDevEntry* 
 }
 
 bool LoadFirmwareThroughWindow(TWorkerThread& worker, TWorkerHost& host, TFirmwareBlockList& blocks,
-                               TFirmwareVersion& version)
+                               TFirmwareVersion& version, QString* source)
 {
     bool loaded = false;
     const bool ran = worker.HandOver([&] {
         try {
+            if (source) *source = host.FirmwareSource();
             loaded = host.LoadFirmware(blocks, version);
         } catch (...) {
             loaded = false;

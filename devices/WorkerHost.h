@@ -30,6 +30,9 @@ public:
     // Fills blocks and version from the selected firmware, as the Read button does; false after
     // logging a failure. May raise (an oversized block).
     virtual bool LoadFirmware(TFirmwareBlockList& blocks, TFirmwareVersion& version) = 0;
+    // Where LoadFirmware takes the image from now: the image file's path, or empty for the
+    // embedded image.
+    virtual QString FirmwareSource() const = 0;
     // The termination handler of a write session.
     virtual void WriteFinished(TWriteThread& session) = 0;
     // Moves the progress bar of the device's panel to position (0 to 100).
@@ -56,6 +59,7 @@ bool HandOverLogLine(TWorkerThread& worker, TWorkerHost& host, const TDevEntry* 
 
 // LoadFirmware for a worker, run on the window thread while the worker waits. An error the load
 // raises, and a load that never ran because the window is gone, are a failed load: the caller
-// reports it by its own result code, so no dialog appears.
+// reports it by its own result code, so no dialog appears. source, when given, receives the
+// FirmwareSource of that same load.
 bool LoadFirmwareThroughWindow(TWorkerThread& worker, TWorkerHost& host, TFirmwareBlockList& blocks,
-                               TFirmwareVersion& version);
+                               TFirmwareVersion& version, QString* source = nullptr);

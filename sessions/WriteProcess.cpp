@@ -63,7 +63,7 @@ void TWriteThread::Execute()
 
     // 2: the load runs on the window thread; one that raises, or that never ran because the
     // window is gone, is a failed load.
-    if (!LoadFirmwareThroughWindow(*this, host_, Blocks, ImageVersion)) {
+    if (!LoadFirmwareThroughWindow(*this, host_, Blocks, ImageVersion, &ImageSource)) {
         ErrorCode = kWriteLoadFailed;
     } else {
         SelectSectorMap();                                           // 3
@@ -96,6 +96,7 @@ void TWriteThread::Execute()
             // A failed erase or part sets its own code (5, 6).
             Step step = EraseSector(index);
             if (step == Step::Done) step = WriteSector(index);
+            if (step == Step::Done) ++SectorsWritten;
             if (step == Step::Stopped) ErrorCode = kWriteStopped;
         }
         // A session cut short by a stop is no success: a device must never get the finish (or
@@ -191,6 +192,7 @@ TWriteThread::Step TWriteThread::WriteSector(int index)
             return Step::Failed;
         }
         ++PartsDone;
+        ++PartsWritten;
         UpdateProgress();
     }
     WriterLog(*this, Normal, Msg(64), {Elapsed(), index});

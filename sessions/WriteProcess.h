@@ -52,6 +52,11 @@ public:
     uint32_t LastStatus = 0;  // of the last erase or write-part reply that passed the header test
     int32_t SessionMs = 0;
 
+    // For the session record: where the image came from (empty: embedded), and what was written.
+    QString ImageSource;
+    int32_t SectorsWritten = 0;
+    int32_t PartsWritten = 0;
+
     // Members of the session, on its thread. SelectSectorMap may set ErrorCode 3 or 4.
     void SelectSectorMap();
     bool CheckCompatibility() const;

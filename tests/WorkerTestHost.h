@@ -30,6 +30,7 @@ public:
     void WriteFinished(TWriteThread& session) override;
     void ShowProgress(TDevEntry& device, int position) override;
     bool StartApplicationRequested() const override { return StartApplication.load(); }
+    QString FirmwareSource() const override { return QString(); }
     TDeviceList& SharedDeviceList() override { return Devices; }
     std::recursive_mutex& SharedDeviceListLock() override { return Lock; }
 

@@ -3,6 +3,7 @@
 
 #include "app/Language.h"
 #include "app/MainForm.h"
+#include "app/SessionRecord.h"
 #include "devices/DeviceList.h"
 #include "firmware/ImagePacking.h"
 #include "platform/OutsideMessages.h"
@@ -13,7 +14,10 @@
 #include "tests/TestSupport.h"
 
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLabel>
 #include <QPointer>
 #include <QProgressBar>
@@ -361,6 +365,54 @@ TEST_F(WriteSession, TheStartApplicationCopyFollowsTheBoxAndTheSettings)
     form->ExeDirectory = files.path() + QLatin1Char('/');
     form->LoadSettings();
     EXPECT_TRUE(form->StartApplicationRequested());
+}
+
+TEST_F(WriteSession, EveryEndedSessionIsRecordedWhenTheLogFileIsOn)
+{
+    gxsim::DeviceSetup device = Boot("3451", Driver::Vendor, kSmallProcessor);
+    device.Firmware = "GXST-1.40";
+    sim.Add(device);
+    const QString image = ImageFile(std::vector<uint8_t>(1024, 0x55));
+    OpenWithImage(image, [&](TMainForm& f) {
+        f.ExeDirectory = files.path() + QLatin1Char('/');
+        f.cbWritelogToFile->setChecked(true);
+    });
+    Write(3451);  // succeeds
+    sim.Set("3451", [](gxsim::DeviceSetup& d) { d.Faults = {"status:130 cmd=6"}; });
+    Write(3451);  // fails at its first erase
+    QFile record(
+        DailySessionRecordPath(files.path() + QLatin1Char('/'), QDateTime::currentDateTime()));
+    ASSERT_TRUE(record.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = record.readAll().trimmed().split('\n');
+    ASSERT_EQ(lines.size(), 2);
+    const QJsonObject ok = QJsonDocument::fromJson(lines[0]).object();
+    EXPECT_EQ(ok.value("serial").toInt(), 3451);
+    EXPECT_EQ(ok.value("driver").toString(), "vendor");
+    EXPECT_EQ(ok.value("processor").toString(), "0x400FE000");
+    EXPECT_EQ(ok.value("firmware_before").toString(), "GXST-1.40");
+    EXPECT_EQ(ok.value("bootloader_before").toString(), "GXBL-1.05");
+    EXPECT_EQ(ok.value("image_version").toString(), "GXST-1.50");
+    EXPECT_EQ(ok.value("image_source").toString(), image);
+    EXPECT_EQ(ok.value("result").toInt(), 0);
+    EXPECT_EQ(ok.value("last_status").toInt(), 128);
+    EXPECT_EQ(ok.value("sectors_written").toInt(), 2);
+    EXPECT_EQ(ok.value("parts_written").toInt(), 2);
+    EXPECT_EQ(ok.value("parts_total").toInt(), 2);
+    EXPECT_GT(ok.value("duration_ms").toInt(), 0);
+    const QJsonObject failed = QJsonDocument::fromJson(lines[1]).object();
+    EXPECT_EQ(failed.value("result").toInt(), kWriteEraseFailed);
+    EXPECT_EQ(failed.value("last_status").toInt(), 130);
+    EXPECT_EQ(failed.value("sectors_written").toInt(), 0);
+    EXPECT_EQ(failed.value("parts_written").toInt(), 0);
+}
+
+TEST_F(WriteSession, NoSessionRecordWithTheLogFileOff)
+{
+    sim.Add(Boot("3452", Driver::Vendor, kSmallProcessor));
+    OpenWithImage(ImageFile(std::vector<uint8_t>(512, 0x55)),
+                  [&](TMainForm& f) { f.ExeDirectory = files.path() + QLatin1Char('/'); });
+    Write(3452);
+    EXPECT_FALSE(QDir(files.filePath(QStringLiteral("Logs"))).exists());
 }
 
 // ---- Before the device is opened ----
