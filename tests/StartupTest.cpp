@@ -66,23 +66,7 @@ protected:
         ini.write("[COMMON]\nLanguage=English\nMainForm=0,0,680,456,0,165,1,0\n");
     }
     QString LogFolder() const { return sandbox.exeDir.filePath(QStringLiteral("Logs")); }
-    // Every daily log file beside the copy (a run may pass midnight), decoded.
-    QString LogText() const
-    {
-        QString text;
-        const QDir logs(LogFolder());
-        for (const QString& name : logs.entryList({QStringLiteral("*.log")}, QDir::Files)) {
-            QFile file(logs.filePath(name));
-            if (!file.open(QIODevice::ReadOnly)) continue;
-            QByteArray bytes = file.readAll();
-            if (bytes.startsWith("\xFF\xFE")) bytes.remove(0, 2);
-            // UTF-16LE units, whatever the host's byte order.
-            for (qsizetype i = 0; i + 1 < bytes.size(); i += 2)
-                text += QChar(static_cast<char16_t>(static_cast<uchar>(bytes[i]) |
-                                                    static_cast<uchar>(bytes[i + 1]) << 8));
-        }
-        return text;
-    }
+    QString LogText() const { return ReadDailyLogs(LogFolder()); }
 };
 
 TEST_F(LoaderProcess, SecondCopyEndsSilentlyWithCodeZero)

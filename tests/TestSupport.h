@@ -24,4 +24,19 @@ struct LoaderSandbox {
     QTemporaryDir exeDir;
     QString exePath;  // the loader's copy
     LoaderSandbox();
+
+    QString Settings() const { return exeDir.filePath(QStringLiteral("GXFWLoader.ini")); }
+    QString Logs() const { return exeDir.filePath(QStringLiteral("Logs")); }
+    // Writes the settings file beside the copy.
+    void WriteSettings(const QByteArray& text) const;
 };
+
+class QProcess;
+
+// Starts the sandbox's copy with the loader's arguments, in its folder, with its runtime folder,
+// offscreen, and the extra variables given ("NAME=value"; the test's own environment otherwise).
+void StartLoader(QProcess& process, const LoaderSandbox& sandbox, const QStringList& arguments = {},
+                 const QStringList& extraEnvironment = {});
+
+// Every daily log file of a Logs folder (a run may pass midnight), decoded from UTF-16LE.
+QString ReadDailyLogs(const QString& logsFolder);

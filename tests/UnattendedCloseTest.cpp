@@ -2,7 +2,6 @@
 // nobody can answer waits for nobody, says why on standard error (and in the log file when it is
 // on) and ends with exit code 0.
 
-#include "app/LogFile.h"
 #include "platform/OutsideMessages.h"
 #include "tests/SimSupport.h"
 #include "tests/TestSupport.h"
@@ -27,19 +26,8 @@ protected:
     SimSandbox sim;  // the simulated driver libraries, so the show sequence needs no box
     LoaderSandbox sandbox;
 
-    QString Ini() const { return sandbox.exeDir.filePath(QStringLiteral("GXFWLoader.ini")); }
-    QString LogFile() const
-    {
-        return DailyLogPath(sandbox.exeDir.path() + QLatin1Char('/'), QDateTime::currentDateTime());
-    }
-    QString LogText() const
-    {
-        QFile f(LogFile());
-        if (!f.open(QIODevice::ReadOnly)) return QString();
-        const QByteArray bytes = f.readAll();
-        return QString::fromUtf16(reinterpret_cast<const char16_t*>(bytes.constData()),
-                                  bytes.size() / 2);
-    }
+    QString Ini() const { return sandbox.Settings(); }
+    QString LogText() const { return ReadDailyLogs(sandbox.Logs()); }
     void MakeIniAFolder()
     {
         QFile::remove(Ini());
@@ -52,19 +40,12 @@ TEST_P(UnattendedClose, ExitsWithZeroAndReportsTheRefusedWriteOnStandardError)
     if (GetParam().fromTheStart) {
         MakeIniAFolder();
     } else {
-        QFile ini(Ini());
-        ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
         // English, and the log file on (seventh number).
-        ini.write("[COMMON]\nLanguage=English\nMainForm=0,0,680,456,0,165,1,0\n");
+        sandbox.WriteSettings("[COMMON]\nLanguage=English\nMainForm=0,0,680,456,0,165,1,0\n");
     }
     QProcess loader;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();  // GXSIM_DIR included
-    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), sandbox.runtime.path());
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    loader.setProcessEnvironment(env);
-    loader.setWorkingDirectory(sandbox.exeDir.path());
-    loader.start(sandbox.exePath, {});
-    ASSERT_TRUE(loader.waitForStarted(10000));
+    StartLoader(loader, sandbox);  // the test's GXSIM_DIR and library path included
+    ASSERT_EQ(loader.state(), QProcess::Running);
     ASSERT_TRUE(WaitFor(
         [&] { return QFile::exists(OutsideMessageSocketPath(sandbox.runtime.path())); }, 20000));
     if (GetParam().fromTheStart) {
