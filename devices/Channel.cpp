@@ -38,6 +38,8 @@ bool FtdiOpen(TDevEntry& device)
     if (status != FT_OK || !handle) return false;
     device.FtdiHandle = handle;
     FtdiLibrary.FT_SetTimeouts(handle, kFtdiReadTimeoutMs, kFtdiWriteTimeoutMs);
+    // Status ignored, like the time-outs': the device works either way, only slower.
+    if (FtdiLibrary.FT_SetLatencyTimer) FtdiLibrary.FT_SetLatencyTimer(handle, kFtdiLatencyTimerMs);
     return true;
 }
 

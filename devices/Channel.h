@@ -14,6 +14,10 @@ inline constexpr uint32_t kFtdiWriteTimeoutMs = 200;
 inline constexpr uint32_t kVendorFirstTimeout = 500;
 inline constexpr uint32_t kVendorSecondTimeout = 200;
 inline constexpr uint32_t kChannelPieceSize = 64;  // largest piece one write is given
+// An FTDI chip holds a reply shorter than a USB packet back for its latency timer (16 ms by
+// default) before it sends it on: with a 14-byte reply to every part, that would add some five
+// seconds to a write. Set right after an open, where the library can.
+inline constexpr uint8_t kFtdiLatencyTimerMs = 2;
 
 // True when the device is open and its handle is stored in the record.
 bool ChannelOpen(TDevEntry& device);

@@ -53,6 +53,7 @@ typedef FT_STATUS(GX_DRIVER_CALL* FT_CreateDeviceInfoList_t)(uint32_t* deviceCou
 typedef FT_STATUS(GX_DRIVER_CALL* FT_GetDeviceInfoList_t)(FT_DEVICE_LIST_INFO_NODE* list,
                                                           uint32_t* deviceCount);
 typedef FT_STATUS(GX_DRIVER_CALL* FT_OpenEx_t)(void* arg, uint32_t flags, FT_HANDLE* handle);
+typedef FT_STATUS(GX_DRIVER_CALL* FT_SetLatencyTimer_t)(FT_HANDLE handle, uint8_t latencyMs);
 }
 
 // ---- The vendor library ----

@@ -34,6 +34,7 @@ LibraryHandle BindFtdiLibraryFile(TFtdiLibrary& binding, const char* fileName)
         UnloadLibrary(library);
         return nullptr;
     }
+    Resolve(library, "FT_SetLatencyTimer", found.FT_SetLatencyTimer);  // optional
     found.Module = library;
     binding = found;
     return library;

@@ -18,6 +18,9 @@ struct TFtdiLibrary {
     FT_CreateDeviceInfoList_t FT_CreateDeviceInfoList = nullptr;
     FT_GetDeviceInfoList_t FT_GetDeviceInfoList = nullptr;
     FT_OpenEx_t FT_OpenEx = nullptr;
+    // Optional, outside the required set: where the library has it, the loader shortens the
+    // chip's latency timer (see kFtdiLatencyTimerMs); a library without it binds all the same.
+    FT_SetLatencyTimer_t FT_SetLatencyTimer = nullptr;
 };
 
 struct TVendorLibrary {
@@ -34,9 +37,10 @@ struct TVendorLibrary {
 extern TFtdiLibrary FtdiLibrary;
 extern TVendorLibrary VendorLibrary;
 
-// Binds the library of the given file name into binding, all or nothing: the entry points are
-// resolved in the order of the structure's fields; at the first missing name the library is
-// unloaded, binding is left untouched and the result is null. Returns the module handle.
+// Binds the library of the given file name into binding, all or nothing: the required entry points
+// are resolved in the order of the structure's fields; at the first missing name the library is
+// unloaded, binding is left untouched and the result is null. Optional entry points are resolved
+// afterwards and stay null where missing. Returns the module handle.
 LibraryHandle BindFtdiLibraryFile(TFtdiLibrary& binding, const char* fileName);
 LibraryHandle BindVendorLibraryFile(TVendorLibrary& binding, const char* fileName);
 

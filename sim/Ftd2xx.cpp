@@ -176,6 +176,18 @@ GXSIM_EXPORT uint32_t FT_SetTimeouts(void* handle, uint32_t readTimeout, uint32_
     return kOk;
 }
 
+#ifndef GXSIM_NO_LATENCY_TIMER
+// D2XX's FT_SetLatencyTimer: 2 to 255 ms on the chips the devices use.
+GXSIM_EXPORT uint32_t FT_SetLatencyTimer(void* handle, uint8_t latencyMs)
+{
+    auto connection = Find(handle);
+    if (!connection) return kInvalidHandle;
+    if (latencyMs < 2) return kInvalidParameter;
+    connection->SetLatencyTimer(latencyMs);
+    return kOk;
+}
+#endif
+
 GXSIM_EXPORT uint32_t FT_Write(void* handle, void* buffer, uint32_t size, uint32_t* written)
 {
     auto connection = Find(handle);

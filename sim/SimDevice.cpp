@@ -181,6 +181,13 @@ void Connection::SetTimeouts(uint32_t first, uint32_t second)
     secondTimeout_ = second;
 }
 
+void Connection::SetLatencyTimer(uint32_t ms)
+{
+    std::lock_guard lock(mutex_);
+    latencyMs_ = ms;
+    Journal("latency ms=" + std::to_string(ms));
+}
+
 uint32_t Connection::FirstTimeout() const
 {
     std::lock_guard lock(mutex_);
@@ -457,17 +464,18 @@ void Connection::Deliver(const DeviceSetup& setup, std::vector<uint8_t> reply,
     } else {
         chunks.push_back({ready, std::move(reply)});
     }
+    const uint32_t latency = latencyMs_ ? *latencyMs_ : setup.LatencyMs;
     for (Chunk& chunk : chunks) {
         // An FT232 sends full USB packets at once and holds a short rest back until its latency
         // timer runs out.
         const uint32_t whole =
             static_cast<uint32_t>(chunk.Bytes.size()) / kFtdiPacketData * kFtdiPacketData;
-        if (driver_ == Driver::Ftdi && setup.LatencyMs > 0 && whole < chunk.Bytes.size()) {
+        if (driver_ == Driver::Ftdi && latency > 0 && whole < chunk.Bytes.size()) {
             if (whole > 0)
                 queue_.push_back({chunk.Ready, std::vector<uint8_t>(chunk.Bytes.begin(),
                                                                     chunk.Bytes.begin() + whole)});
             queue_.push_back(
-                {chunk.Ready + std::chrono::milliseconds(setup.LatencyMs),
+                {chunk.Ready + std::chrono::milliseconds(latency),
                  std::vector<uint8_t>(chunk.Bytes.begin() + whole, chunk.Bytes.end())});
         } else {
             queue_.push_back(std::move(chunk));

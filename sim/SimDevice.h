@@ -55,6 +55,9 @@ public:
     void Reset();  // drops what is queued both ways
     void SetTimeouts(uint32_t first, uint32_t second);
     uint32_t FirstTimeout() const;
+    // The FTDI latency timer as the host sets it for this connection; the device's latency_ms
+    // is the chip's default until then.
+    void SetLatencyTimer(uint32_t ms);
     void Close();  // journals the close; the object goes with its last owner
 
     Driver Kind() const { return driver_; }
@@ -90,7 +93,8 @@ private:
     mutable std::mutex mutex_;
     uint32_t firstTimeout_ = 0;
     uint32_t secondTimeout_ = 0;
-    std::vector<uint8_t> pending_;  // request bytes received so far
+    std::optional<uint32_t> latencyMs_;  // set by the host; the device's default otherwise
+    std::vector<uint8_t> pending_;       // request bytes received so far
     Clock::time_point lastByte_{};
     std::deque<Chunk> queue_;  // reply bytes for the host, in order
     RequestKey currentKey_;    // the request being received

@@ -572,14 +572,16 @@ TEST_P(Modes, AStartedDeviceAnswersInItsBootloaderAfterBeingPluggedInAgain)
     std::vector<std::string> order;
     for (const auto& e : sim.Journal(setup.Serial))
         order.push_back(e.Kind + " " + e.Field("cmd") + e.Field("command"));
-    // FTDI also resets the device before each close.
+    // FTDI also shortens the latency timer at each open and resets the device before each close.
     const std::vector<std::string> ftdi = {"open ",
+                                           "latency ",
                                            "ignored ",
                                            "text FL_READ_VERSION$",
                                            "text START_BOOT_LOADER",
                                            "reset ",
                                            "close ",
                                            "open ",
+                                           "latency ",
                                            "packet 4",
                                            "packet 5",
                                            "packet 10",
