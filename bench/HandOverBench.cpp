@@ -9,6 +9,7 @@
 #include "app/Language.h"
 #include "app/MainForm.h"
 #include "bench/BenchSupport.h"
+#include "bench/Metrics.h"
 #include "devices/WorkerHost.h"
 #include "platform/WorkerThread.h"
 
@@ -16,6 +17,7 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
 namespace {
 // Hands one line over after another until asked to stop, like a session logging its parts.
@@ -94,6 +96,10 @@ int main(int argc, char** argv)
         const RunResult r = Run(app, workers, seconds);
         std::printf("%8d %14.0f %12ld %20.2f %20.2f\n", workers, r.linesPerSecond, r.dispatches,
                     r.longestDispatchMs, r.longestTimerGapMs);
+        const std::string prefix = "workers_" + std::to_string(workers);
+        Metric((prefix + "_lines_per_s").c_str(), r.linesPerSecond, "1/s");
+        Metric((prefix + "_longest_dispatch").c_str(), r.longestDispatchMs, "ms");
+        Metric((prefix + "_longest_timer_gap").c_str(), r.longestTimerGapMs, "ms");
         if (workers == 16)
             std::printf("goal with 16 workers: dispatch <= 20 ms (%s), timer gap <= 50 ms (%s)\n",
                         r.longestDispatchMs <= 20 ? "met" : "missed",

@@ -7,6 +7,7 @@
 
 #include "app/Language.h"
 #include "app/MainForm.h"
+#include "bench/Metrics.h"
 
 #include <QApplication>
 #include <QDir>
@@ -128,10 +129,16 @@ int main(int argc, char** argv)
                 kLogViewMaxLines, ResidentMiB());
 
     form.cbWritelogToFile->setChecked(false);
-    Print("log file off", firstRun, kLogViewMaxLines, Run(form, firstRun, 0));
+    const RunResult off = Run(form, firstRun, 0);
+    Print("log file off", firstRun, kLogViewMaxLines, off);
+    Metric("file_off_first_tenth", off.firstUsPerLine, "us/line");
+    Metric("file_off_last_tenth", off.lastUsPerLine, "us/line");
+    Metric("file_off_resident_end", off.residentMiB.empty() ? 0 : off.residentMiB.back(), "MiB");
 
     form.cbWritelogToFile->setChecked(true);
-    Print("log file on, full view", secondRun, 0, Run(form, secondRun, firstRun));
+    const RunResult on = Run(form, secondRun, firstRun);
+    Print("log file on, full view", secondRun, 0, on);
+    Metric("file_on_per_line", on.lastUsPerLine, "us/line");
 
     const QStringList files = QDir(dir.filePath(QStringLiteral("Logs"))).entryList(QDir::Files);
     qint64 bytes = 0;
