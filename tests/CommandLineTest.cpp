@@ -26,19 +26,15 @@ TEST_P(Switches, AreMatchedAfterLowerCasingAndOneLeadingMark)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Spellings, Switches,
-                         testing::Values(SwitchCase{"externfirmware", true, false},
-                                         SwitchCase{"/ExternFirmware", true, false},
-                                         SwitchCase{"-EXTERNFIRMWARE", true, false},
-                                         SwitchCase{"--externfirmware", false, false},
-                                         SwitchCase{"//externfirmware", false, false},
-                                         SwitchCase{"externfirmware2", false, false},
-                                         SwitchCase{"dontcheckcpbl", false, true},
-                                         SwitchCase{"/DontCheckCPBL", false, true},
-                                         SwitchCase{"-DONTCHECKCPBL", false, true},
-                                         SwitchCase{"--dontcheckcpbl", false, false},
-                                         SwitchCase{"", false, false},
-                                         SwitchCase{"whatever", false, false}));
+INSTANTIATE_TEST_SUITE_P(
+    Spellings, Switches,
+    testing::Values(
+        SwitchCase{"externfirmware", true, false}, SwitchCase{"/ExternFirmware", true, false},
+        SwitchCase{"-EXTERNFIRMWARE", true, false}, SwitchCase{"--externfirmware", false, false},
+        SwitchCase{"//externfirmware", false, false}, SwitchCase{"externfirmware2", false, false},
+        SwitchCase{"dontcheckcpbl", false, true}, SwitchCase{"/DontCheckCPBL", false, true},
+        SwitchCase{"-DONTCHECKCPBL", false, true}, SwitchCase{"--dontcheckcpbl", false, false},
+        SwitchCase{"", false, false}, SwitchCase{"whatever", false, false}));
 
 class CommandLinePaths : public testing::Test {
 protected:

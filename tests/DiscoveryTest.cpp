@@ -100,19 +100,10 @@ protected:
 
     TDevEntry* Device(int32_t serial) const { return FindDeviceBySerial(form->DeviceList, serial); }
     // Commands of the packets the device received, in order.
-    std::vector<int> Packets(std::string_view serial) const
-    {
-        std::vector<int> commands;
-        for (const gxsim::JournalEntry& e : sim.Journal(serial, "packet"))
-            commands.push_back(e.Command());
-        return commands;
-    }
+    std::vector<int> Packets(std::string_view serial) const { return sim.Commands(serial); }
     std::vector<std::string> TextCommands(std::string_view serial) const
     {
-        std::vector<std::string> commands;
-        for (const gxsim::JournalEntry& e : sim.Journal(serial, "text"))
-            commands.push_back(e.Field("command"));
-        return commands;
+        return sim.TextCommands(serial);
     }
     // Changes the simulated libraries' own behaviour (failing list calls).
     void SetLibrary(const std::function<void(gxsim::LibrarySetup&)>& change)
@@ -550,16 +541,6 @@ protected:
         form->DevTimer->stop();
         form->StartScan();
         ASSERT_NE(form->CurrentScan, nullptr);
-    }
-    // Waits without serving the window thread, so that a pass that needs it stays waiting.
-    static bool WaitUnserved(const std::function<bool()>& condition, int ms = 30000)
-    {
-        QDeadlineTimer deadline(ms);
-        while (!condition()) {
-            if (deadline.hasExpired()) return false;
-            QThread::msleep(2);
-        }
-        return true;
     }
 };
 

@@ -102,13 +102,7 @@ protected:
         }
         return records;
     }
-    std::vector<int> Commands(std::string_view serial) const
-    {
-        std::vector<int> commands;
-        for (const gxsim::JournalEntry& e : sim.Journal(serial, "packet"))
-            commands.push_back(e.Command());
-        return commands;
-    }
+    std::vector<int> Commands(std::string_view serial) const { return sim.Commands(serial); }
     int CountCommand(std::string_view serial, int command) const
     {
         const std::vector<int> all = Commands(serial);

@@ -15,8 +15,9 @@ protected:
     ErrorDisplayFunction previous;
     void SetUp() override
     {
-        previous = SetErrorDisplay(
-            [this](const QString& caption, const QString& text) { shown.emplace_back(caption, text); });
+        previous = SetErrorDisplay([this](const QString& caption, const QString& text) {
+            shown.emplace_back(caption, text);
+        });
     }
     void TearDown() override { SetErrorDisplay(previous); }
 };
@@ -40,9 +41,8 @@ TEST_F(ErrorDisplay, AnErrorInAnEventHandlerIsShownAndTheLoopGoesOn)
     // The tests run under LoaderApplication, like the loader: a timer handler that throws.
     ASSERT_NE(dynamic_cast<LoaderApplication*>(QCoreApplication::instance()), nullptr);
     int later = 0;
-    QTimer::singleShot(0, [] {
-        throw LoaderError(QString::fromUtf16(u"Слишком большой размер блока прошивки"));
-    });
+    QTimer::singleShot(
+        0, [] { throw LoaderError(QString::fromUtf16(u"Слишком большой размер блока прошивки")); });
     QTimer::singleShot(20, [&] { ++later; });
     ASSERT_TRUE(WaitFor([&] { return later == 1; }));
     ASSERT_EQ(shown.size(), 1u);

@@ -13,15 +13,13 @@ TEST(MainFormLayout, ComponentsCarryTheirNamesAndParents)
     const struct {
         const char* name;
         const char* parent;
-    } expected[] = {{"gbFile", nullptr},          {"lblFileName", "gbFile"},
-                    {"edFWFile", "gbFile"},       {"btnFwOpen", "gbFile"},
-                    {"btnFwLoad", "gbFile"},      {"lblFileDate", "gbFile"},
-                    {"lblFirmwDate", "gbFile"},   {"lblFileVersion", "gbFile"},
-                    {"lblFileVer", "gbFile"},     {"cbAutoWrite", "gbFile"},
-                    {"cbStartApp", "gbFile"},     {"cbWritelogToFile", "gbFile"},
-                    {"Panel1", nullptr},          {"ScrollBox1", "Splitter1"},
-                    {"DevPanel", nullptr},        {"Splitter1", "Panel1"},
-                    {"reLog", "Splitter1"}};
+    } expected[] = {
+        {"gbFile", nullptr},        {"lblFileName", "gbFile"},    {"edFWFile", "gbFile"},
+        {"btnFwOpen", "gbFile"},    {"btnFwLoad", "gbFile"},      {"lblFileDate", "gbFile"},
+        {"lblFirmwDate", "gbFile"}, {"lblFileVersion", "gbFile"}, {"lblFileVer", "gbFile"},
+        {"cbAutoWrite", "gbFile"},  {"cbStartApp", "gbFile"},     {"cbWritelogToFile", "gbFile"},
+        {"Panel1", nullptr},        {"ScrollBox1", "Splitter1"},  {"DevPanel", nullptr},
+        {"Splitter1", "Panel1"},    {"reLog", "Splitter1"}};
     for (const auto& e : expected) {
         QWidget* w = form.findChild<QWidget*>(QString::fromLatin1(e.name));
         ASSERT_NE(w, nullptr) << e.name;
@@ -62,9 +60,10 @@ TEST(MainFormLayout, DesignCaptionsAndState)
     EXPECT_TRUE(form.DevTimer->isActive());
     EXPECT_EQ(form.RescanTimer->interval(), 3000);
     EXPECT_FALSE(form.RescanTimer->isActive());
-    EXPECT_EQ(form.OpenDialog1->nameFilters(),
-              QStringList({QStringLiteral("Encode Raw binary (*.eraw)"),
-                           QStringLiteral("Raw binary (*.raw)"), QStringLiteral("Any files (*.*)")}));
+    EXPECT_EQ(
+        form.OpenDialog1->nameFilters(),
+        QStringList({QStringLiteral("Encode Raw binary (*.eraw)"),
+                     QStringLiteral("Raw binary (*.raw)"), QStringLiteral("Any files (*.*)")}));
 
     EXPECT_TRUE(form.DeviceList.empty());
     EXPECT_TRUE(form.ExeDirectory.isEmpty());

@@ -40,19 +40,15 @@ TEST_P(MessageLines, AreTwoDecimalNumbers)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Lines, MessageLines,
-                         testing::Values(LineCase{"537 7", true, 537, 7},
-                                         LineCase{"1025 0\r", true, 1025, 0},
-                                         LineCase{"4294967295 18446744073709551615", true,
-                                                  4294967295u, 18446744073709551615ull},
-                                         LineCase{"4294967296 1", false, 0, 0},
-                                         LineCase{"537", false, 0, 0},
-                                         LineCase{"537 ", false, 0, 0},
-                                         LineCase{" 537 7", false, 0, 0},
-                                         LineCase{"537 -7", false, 0, 0},
-                                         LineCase{"537 7 1", false, 0, 0},
-                                         LineCase{"abc 7", false, 0, 0},
-                                         LineCase{"", false, 0, 0}));
+INSTANTIATE_TEST_SUITE_P(
+    Lines, MessageLines,
+    testing::Values(LineCase{"537 7", true, 537, 7}, LineCase{"1025 0\r", true, 1025, 0},
+                    LineCase{"4294967295 18446744073709551615", true, 4294967295u,
+                             18446744073709551615ull},
+                    LineCase{"4294967296 1", false, 0, 0}, LineCase{"537", false, 0, 0},
+                    LineCase{"537 ", false, 0, 0}, LineCase{" 537 7", false, 0, 0},
+                    LineCase{"537 -7", false, 0, 0}, LineCase{"537 7 1", false, 0, 0},
+                    LineCase{"abc 7", false, 0, 0}, LineCase{"", false, 0, 0}));
 
 class OutsideMessages : public testing::Test {
 protected:

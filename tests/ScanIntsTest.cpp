@@ -25,18 +25,17 @@ const char* kDate = "%d.%d.%d %d:%d:%d";
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, Scanning,
-    testing::Values(ScanCase{"10,20,700,500,1,165,0,1", kMainForm, {10, 20, 700, 500, 1, 165, 0, 1}},
-                    ScanCase{"100,50,800,600", kMainForm, {100, 50, 800, 600}},
-                    ScanCase{" -8, +3,x", kMainForm, {-8, 3}},
-                    ScanCase{"1 ,2", kMainForm, {1}},
-                    ScanCase{"", kMainForm, {}},
-                    ScanCase{"abc", kMainForm, {}},
-                    ScanCase{"27.07.2015 11:24:18", kDate, {27, 7, 2015, 11, 24, 18}},
-                    ScanCase{"27.07.2015    11:24:18 trailing", kDate, {27, 7, 2015, 11, 24, 18}},
-                    ScanCase{"27.07.201511:24:18", kDate, {27, 7, 201511}},
-                    ScanCase{"27-07-2015 11:24:18", kDate, {27}},
-                    ScanCase{"99999999999,1", "%d,%d", {2147483647, 1}},
-                    ScanCase{"-99999999999", "%d", {-2147483647 - 1}}));
+    testing::Values(
+        ScanCase{"10,20,700,500,1,165,0,1", kMainForm, {10, 20, 700, 500, 1, 165, 0, 1}},
+        ScanCase{"100,50,800,600", kMainForm, {100, 50, 800, 600}},
+        ScanCase{" -8, +3,x", kMainForm, {-8, 3}}, ScanCase{"1 ,2", kMainForm, {1}},
+        ScanCase{"", kMainForm, {}}, ScanCase{"abc", kMainForm, {}},
+        ScanCase{"27.07.2015 11:24:18", kDate, {27, 7, 2015, 11, 24, 18}},
+        ScanCase{"27.07.2015    11:24:18 trailing", kDate, {27, 7, 2015, 11, 24, 18}},
+        ScanCase{"27.07.201511:24:18", kDate, {27, 7, 201511}},
+        ScanCase{"27-07-2015 11:24:18", kDate, {27}},
+        ScanCase{"99999999999,1", "%d,%d", {2147483647, 1}},
+        ScanCase{"-99999999999", "%d", {-2147483647 - 1}}));
 
 TEST(Scanning, NeverStoresBeyondCapacity)
 {

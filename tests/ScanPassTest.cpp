@@ -37,19 +37,10 @@ protected:
         ASSERT_TRUE(host.WaitScanFinished());
     }
     TDevEntry* Found(int32_t serial) const { return FindDeviceBySerial(host.Found, serial); }
-    std::vector<int> Packets(std::string_view serial) const
-    {
-        std::vector<int> commands;
-        for (const gxsim::JournalEntry& e : sim.Journal(serial, "packet"))
-            commands.push_back(e.Command());
-        return commands;
-    }
+    std::vector<int> Packets(std::string_view serial) const { return sim.Commands(serial); }
     std::vector<std::string> TextCommands(std::string_view serial) const
     {
-        std::vector<std::string> commands;
-        for (const gxsim::JournalEntry& e : sim.Journal(serial, "text"))
-            commands.push_back(e.Field("command"));
-        return commands;
+        return sim.TextCommands(serial);
     }
     void SetLibrary(const std::function<void(gxsim::LibrarySetup&)>& change)
     {

@@ -57,13 +57,7 @@ protected:
         ASSERT_TRUE(host.Workers->Start(std::move(session)));
         ASSERT_TRUE(WaitFor([&] { return !host.Sessions.empty(); }, 60000));
     }
-    std::vector<int> Commands(std::string_view serial) const
-    {
-        std::vector<int> commands;
-        for (const gxsim::JournalEntry& e : sim.Journal(serial, "packet"))
-            commands.push_back(e.Command());
-        return commands;
-    }
+    std::vector<int> Commands(std::string_view serial) const { return sim.Commands(serial); }
 };
 
 TEST_F(SessionOnAPlainHost, HandsTheProgressOverOnlyWhenTheBarMoves)

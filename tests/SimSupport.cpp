@@ -88,6 +88,21 @@ std::vector<gxsim::JournalEntry> SimSandbox::Journal(std::string_view serial,
     return entries;
 }
 
+std::vector<int> SimSandbox::Commands(std::string_view serial) const
+{
+    std::vector<int> commands;
+    for (const gxsim::JournalEntry& e : Journal(serial, "packet")) commands.push_back(e.Command());
+    return commands;
+}
+
+std::vector<std::string> SimSandbox::TextCommands(std::string_view serial) const
+{
+    std::vector<std::string> commands;
+    for (const gxsim::JournalEntry& e : Journal(serial, "text"))
+        commands.push_back(e.Field("command"));
+    return commands;
+}
+
 std::vector<uint8_t> SimSandbox::Flash(std::string_view serial) const
 {
     std::vector<uint8_t> bytes;

@@ -40,6 +40,9 @@ public:
     // Only the entries of one kind ("packet", "text", "write", ...).
     std::vector<gxsim::JournalEntry> Journal(std::string_view serial, std::string_view kind) const;
     void ClearJournal(std::string_view serial) const { folder_.ClearJournal(serial); }
+    // The commands of the packets the device received, in order; the text commands likewise.
+    std::vector<int> Commands(std::string_view serial) const;
+    std::vector<std::string> TextCommands(std::string_view serial) const;
     std::vector<uint8_t> Flash(std::string_view serial) const;
 
 private:

@@ -32,6 +32,16 @@ bool WaitFor(const std::function<bool()>& condition, int timeoutMs)
     return true;
 }
 
+bool WaitUnserved(const std::function<bool()>& condition, int timeoutMs)
+{
+    QDeadlineTimer deadline(timeoutMs);
+    while (!condition()) {
+        if (deadline.hasExpired()) return false;
+        QThread::msleep(2);
+    }
+    return true;
+}
+
 LoaderSandbox::LoaderSandbox()
 {
     exePath = exeDir.filePath(QStringLiteral("GXFWLoader"));

@@ -16,6 +16,8 @@ QStringList LogLines(const TMainForm& form);
 
 // Processes events until condition holds or timeoutMs passes; returns the condition.
 bool WaitFor(const std::function<bool()>& condition, int timeoutMs = 10000);
+// The same without processing events: a worker that needs the window thread stays waiting.
+bool WaitUnserved(const std::function<bool()>& condition, int timeoutMs = 30000);
 
 // A private runtime folder and a copy of the loader in a folder of its own, so that side-by-side
 // copies, their settings and logs never meet.

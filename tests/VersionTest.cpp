@@ -125,14 +125,13 @@ TEST_P(Serials, ReadAsSignedDecimalOrMinusOne)
     EXPECT_EQ(entry.SerialNumber, GetParam().serial) << GetParam().text;
 }
 
-INSTANTIATE_TEST_SUITE_P(Texts, Serials,
-                         testing::Values(SerialCase{"12345", 12345}, SerialCase{"007", 7},
-                                         SerialCase{"ABC", -1}, SerialCase{"", -1},
-                                         SerialCase{"12a", -1}, SerialCase{"-", -1},
-                                         SerialCase{"-42", -42}, SerialCase{"2147483647", 2147483647},
-                                         SerialCase{"2147483648", -1},
-                                         SerialCase{"-2147483648", INT32_MIN},
-                                         SerialCase{"99999999999999999999", -1}));
+INSTANTIATE_TEST_SUITE_P(
+    Texts, Serials,
+    testing::Values(SerialCase{"12345", 12345}, SerialCase{"007", 7}, SerialCase{"ABC", -1},
+                    SerialCase{"", -1}, SerialCase{"12a", -1}, SerialCase{"-", -1},
+                    SerialCase{"-42", -42}, SerialCase{"2147483647", 2147483647},
+                    SerialCase{"2147483648", -1}, SerialCase{"-2147483648", INT32_MIN},
+                    SerialCase{"99999999999999999999", -1}));
 
 TEST(DevEntry, StartsClosedAndEmpty)
 {

@@ -31,17 +31,6 @@ protected:
         registry = std::make_unique<WorkerRegistry>(window.get());
     }
     void TearDown() override { registry.reset(); }
-
-    // Waits without serving the window thread.
-    static bool WaitUnserved(const std::function<bool()>& condition, int ms = 20000)
-    {
-        QDeadlineTimer deadline(ms);
-        while (!condition()) {
-            if (deadline.hasExpired()) return false;
-            QThread::msleep(2);
-        }
-        return true;
-    }
 };
 
 // Counts how often its termination handler ran, and says when it has been freed.

@@ -135,12 +135,7 @@ protected:
     {
         return sim.Journal(serial, "packet");
     }
-    std::vector<int> Commands(std::string_view serial) const
-    {
-        std::vector<int> commands;
-        for (const gxsim::JournalEntry& e : Packets(serial)) commands.push_back(e.Command());
-        return commands;
-    }
+    std::vector<int> Commands(std::string_view serial) const { return sim.Commands(serial); }
     int Count(std::string_view serial, int command) const
     {
         const std::vector<int> all = Commands(serial);
