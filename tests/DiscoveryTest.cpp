@@ -106,11 +106,6 @@ protected:
         return sim.TextCommands(serial);
     }
     // Changes the simulated libraries' own behaviour (failing list calls).
-    void SetLibrary(const std::function<void(gxsim::LibrarySetup&)>& change)
-    {
-        std::string error;
-        ASSERT_TRUE(sim.Folder().UpdateLibrary(change, &error)) << error;
-    }
     gxsim::DeviceSetup Silent(std::string serial)
     {
         gxsim::DeviceSetup d = SimDevice(std::move(serial), Driver::Vendor);
@@ -118,11 +113,6 @@ protected:
         return d;
     }
 };
-
-QString Line(const char* text)
-{
-    return QString::fromUtf8(text);
-}
 
 TEST_F(Discovery, BootloaderAndApplicationDevicesAppearWithTheirLinesAndPanels)
 {
@@ -378,7 +368,7 @@ protected:
     void SetUp() override
     {
         Discovery::SetUp();
-        SetLibrary([](gxsim::LibrarySetup& l) { l.FtdiCountFails = true; });
+        sim.SetLibrary([](gxsim::LibrarySetup& l) { l.FtdiCountFails = true; });
         Open();
         ASSERT_EQ(Passes(), 1);
     }
@@ -576,7 +566,7 @@ TEST_F(ClosingWindow, ASilentApplicationIsNotAskedForItsVersionAgain)
 
 TEST_F(ClosingWindow, WhileThePassWaitsForALogLineTheLineIsServed)
 {
-    SetLibrary([](gxsim::LibrarySetup& l) { l.VendorCountFails = true; });
+    sim.SetLibrary([](gxsim::LibrarySetup& l) { l.VendorCountFails = true; });
     sim.Add(SimDevice("6101", Driver::Ftdi));
     CreateAndStartPass();
     ASSERT_TRUE(WaitUnserved([] { return PendingWindowThreadCalls() > 0; }));

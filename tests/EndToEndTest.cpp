@@ -128,11 +128,6 @@ protected:
     }
 };
 
-QString Line(const char* text)
-{
-    return QString::fromUtf8(text);
-}
-
 TEST_F(EndToEnd, EmbeddedModeWithNoDevices)
 {
     sandbox.WriteSettings(

@@ -42,17 +42,7 @@ protected:
     {
         return sim.TextCommands(serial);
     }
-    void SetLibrary(const std::function<void(gxsim::LibrarySetup&)>& change)
-    {
-        std::string error;
-        ASSERT_TRUE(sim.Folder().UpdateLibrary(change, &error)) << error;
-    }
 };
-
-QString Line(const char* text)
-{
-    return QString::fromUtf8(text);
-}
 
 TEST_F(ScanPass, IdentifiesBothModesAndClosesEveryChannel)
 {
@@ -185,7 +175,7 @@ TEST_F(ScanPass, AnFtdiListThatStaysIncompleteGivesNoFtdiDevicesAndNoMessage)
 
 TEST_F(ScanPass, AFailingListIsADriverErrorAndTheOtherLibraryIsStillAsked)
 {
-    SetLibrary([](gxsim::LibrarySetup& l) { l.VendorCountFails = true; });
+    sim.SetLibrary([](gxsim::LibrarySetup& l) { l.VendorCountFails = true; });
     sim.Add(SimDevice("5201", Driver::Vendor));
     sim.Add(SimDevice("5202", Driver::Ftdi));
     Pass();

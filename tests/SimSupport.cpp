@@ -52,6 +52,12 @@ void SimSandbox::Fault(std::string_view serial, const std::string& rule)
         << error;
 }
 
+void SimSandbox::SetLibrary(const std::function<void(gxsim::LibrarySetup&)>& change)
+{
+    std::string error;
+    EXPECT_TRUE(folder_.UpdateLibrary(change, &error)) << error;
+}
+
 void SimSandbox::Unplug(std::string_view serial)
 {
     std::string error;

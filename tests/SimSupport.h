@@ -33,6 +33,8 @@ public:
     void Set(std::string_view serial, const std::function<void(gxsim::DeviceSetup&)>& change);
     void Fault(std::string_view serial, const std::string& rule);
     void Unplug(std::string_view serial);
+    // Changes the simulated libraries' own behaviour (failing list calls).
+    void SetLibrary(const std::function<void(gxsim::LibrarySetup&)>& change);
     void Plug(std::string_view serial);
     gxsim::DeviceSetup Device(std::string_view serial) const;
 

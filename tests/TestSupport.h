@@ -11,6 +11,12 @@ void PrintTo(const QString& text, std::ostream* os);
 
 class TMainForm;
 
+// A log line as the tests write them: UTF-8 in the source.
+inline QString Line(const char* text)
+{
+    return QString::fromUtf8(text);
+}
+
 // The lines of the window's log view, empty ones left out.
 QStringList LogLines(const TMainForm& form);
 

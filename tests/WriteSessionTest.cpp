@@ -41,11 +41,6 @@ constexpr uint32_t kSmallProcessor = 0x400FE000;  // 512-byte sectors from 0x440
 const QColor kRed(255, 0, 0);
 const QColor kGreen(0, 128, 0);
 
-QString Line(const char* text)
-{
-    return QString::fromUtf8(text);
-}
-
 std::vector<uint8_t> EmbeddedPayload()
 {
     return PlaceholderPayload(131072);  // the build packs the embedded image from it
