@@ -130,6 +130,13 @@ public:
     std::function<QDateTime()> LogClock = [] { return QDateTime::currentDateTime(); };
     // ExeDirectory, or the executable's folder while ExeDirectory is not set yet.
     QString LoaderDirectory() const;
+    // Where the settings file and the Logs folder live: beside the executable where the user may
+    // write there, the user's own folders otherwise (set by the show sequence). While unset, both
+    // follow LoaderDirectory().
+    QString SettingsDirectory;
+    QString LogsDirectory;
+    QString SettingsFolder() const;
+    QString LogsFolder() const;
     // ---- end of event log
 
     // ---- Settings file (app/MainFormSettings.cpp); window thread only. Each raises LoaderError
@@ -137,7 +144,7 @@ public:
     void PrepareSettings();
     void LoadSettings();
     void SaveSettings();
-    // LoaderDirectory() + "GXFWLoader.ini".
+    // SettingsFolder() + "GXFWLoader.ini".
     QString SettingsFilePath() const;
     // The height of reLog as the splitter above it sets it.
     int LogHeight();

@@ -41,6 +41,11 @@ QString TMainForm::LoaderDirectory() const
     return QCoreApplication::applicationDirPath() + QLatin1Char('/');
 }
 
+QString TMainForm::LogsFolder() const
+{
+    return LogsDirectory.isEmpty() ? LoaderDirectory() : LogsDirectory;
+}
+
 void TMainForm::AddLog(int kind, const QString& format, std::initializer_list<LogArg> args)
 {
     const QString text = FormatLogTextInto(format.size() + kLogBufferExtra, format, args);
@@ -104,6 +109,6 @@ void TMainForm::WriteLogFile(const QString& line)
     // Read at every line: ticking or clearing the box takes effect at the next one.
     if (!cbWritelogToFile->isChecked()) return;
     // File errors are silent: the line stays in the view.
-    AppendDailyLogLine(LoaderDirectory(), LogClock ? LogClock() : QDateTime::currentDateTime(),
+    AppendDailyLogLine(LogsFolder(), LogClock ? LogClock() : QDateTime::currentDateTime(),
                        line);
 }

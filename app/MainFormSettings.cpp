@@ -6,6 +6,7 @@
 #include "app/Settings.h"
 #include "platform/UiLanguage.h"
 
+#include <QDir>
 #include <QGuiApplication>
 #include <QScreen>
 
@@ -23,9 +24,14 @@ QRect VirtualDesktop()
 }
 }  // namespace
 
+QString TMainForm::SettingsFolder() const
+{
+    return SettingsDirectory.isEmpty() ? LoaderDirectory() : SettingsDirectory;
+}
+
 QString TMainForm::SettingsFilePath() const
 {
-    return LoaderDirectory() + QString::fromLatin1(kSettingsFileName);
+    return SettingsFolder() + QString::fromLatin1(kSettingsFileName);
 }
 
 void TMainForm::LayOutWhileHidden()
@@ -62,6 +68,9 @@ void TMainForm::SetLogHeight(int height)
 
 void TMainForm::PrepareSettings()
 {
+    // The user's own settings folder may not exist yet; a folder that cannot be made shows as the
+    // file's write error below.
+    QDir().mkpath(SettingsFolder());
     IniFile ini(SettingsFilePath());
     if (!ini.HasKey(kCommon, kLanguage)) ini.WriteString(kCommon, kLanguage, QString());
 }

@@ -7,6 +7,7 @@
 #include "app/MainForm.h"
 #include "devices/Channel.h"
 #include "devices/DriverBindings.h"
+#include "platform/DataFolders.h"
 
 #include <QAbstractItemView>
 #include <QCoreApplication>
@@ -37,6 +38,9 @@ void TMainForm::FormShow()
 {
     ExeDirectory = ExecutableDirectory ? ExecutableDirectory()
                                        : QCoreApplication::applicationDirPath() + QLatin1Char('/');
+    const LoaderFolders folders = ChooseLoaderFolders(ExeDirectory);
+    SettingsDirectory = folders.Settings;
+    LogsDirectory = folders.Logs;
     InitMessageCatalogue();
     // Settings the loader may not write (a read-only folder) are shown as an error, and the rest
     // of the sequence still runs: the loader works with the settings it can read and cannot save.

@@ -93,7 +93,7 @@ void TMainForm::WriteSessionRecord(const TWriteThread& session)
     record.PartsWritten = session.PartsWritten;
     record.PartsTotal = session.PartsTotal;
     record.DurationMs = session.SessionMs;
-    AppendSessionRecord(LoaderDirectory(), record);  // file errors are silent, as for the log
+    AppendSessionRecord(LogsFolder(), record);  // file errors are silent, as for the log
 }
 
 void TMainForm::ShowProgress(TDevEntry& device, int position)

@@ -13,6 +13,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -66,15 +67,19 @@ protected:
         clock.start();
         ::kill(static_cast<pid_t>(loader.processId()), SIGTERM);
         EXPECT_TRUE(loader.waitForFinished(30000)) << "the close did not end";
-        EXPECT_EQ(loader.exitStatus(), QProcess::NormalExit);
-        EXPECT_EQ(loader.exitCode(), 0);
+        // What the copy said on its way out (a sanitizer's report, say) explains a bad exit.
+        const std::string said = loader.readAllStandardError().toStdString();
+        EXPECT_EQ(loader.exitStatus(), QProcess::NormalExit) << said;
+        EXPECT_EQ(loader.exitCode(), 0) << said;
         return clock.elapsed();
     }
-    // The log file's lines without their time stamps.
-    QStringList Log() const
+    // The log file's lines without their time stamps; the Logs folder beside the copy unless
+    // another is given.
+    QStringList Log(const QString& logs = QString()) const
     {
         QStringList lines;
-        for (QString line : ReadDailyLogs(sandbox.Logs()).split(QStringLiteral("\r\n"))) {
+        const QString folder = logs.isEmpty() ? sandbox.Logs() : logs;
+        for (QString line : ReadDailyLogs(folder).split(QStringLiteral("\r\n"))) {
             const qsizetype tab = line.indexOf(QStringLiteral("]\t"));
             if (line.startsWith(QLatin1Char('[')) && tab > 0) lines << line.mid(tab + 2);
         }
@@ -114,9 +119,9 @@ protected:
         return flash.size() >= at + bytes.size() &&
                std::equal(bytes.begin(), bytes.end(), flash.begin() + at);
     }
-    QString Read(const char* section, const char* key) const
+    QString Read(const char* section, const char* key, const QString& file = QString()) const
     {
-        return IniFile(sandbox.Settings())
+        return IniFile(file.isEmpty() ? sandbox.Settings() : file)
             .ReadString(QString::fromLatin1(section), QString::fromLatin1(key),
                         QStringLiteral("<none>"));
     }
@@ -147,6 +152,57 @@ TEST_F(EndToEnd, EmbeddedModeWithNoDevices)
     EXPECT_EQ(Read("COMMON", "LastFile"), QString());
     EXPECT_EQ(Read("FILES", "0"), QStringLiteral("/somewhere/old.eraw"));
     EXPECT_EQ(Read("COMMON", "Language"), QStringLiteral("English"));
+    // A folder the user may write keeps everything beside the executable.
+    EXPECT_FALSE(QFileInfo::exists(QFileInfo(sandbox.UserSettings()).path()));
+    EXPECT_FALSE(QFileInfo::exists(sandbox.UserLogs()));
+}
+
+// An installed loader: the user may not write the executable's folder, so the settings and the
+// logs live in the user's own folders, and nothing is written beside the executable.
+TEST_F(EndToEnd, AnInstalledLoaderKeepsItsSettingsAndLogsInTheUsersFolders)
+{
+    const QFile::Permissions open = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                    QFile::ReadGroup | QFile::WriteGroup | QFile::ExeGroup |
+                                    QFile::ReadOther | QFile::WriteOther | QFile::ExeOther;
+    const QFile::Permissions readOnly =
+        QFile::ReadOwner | QFile::ExeOwner | QFile::ReadOther | QFile::ExeOther;
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(sandbox.UserSettings()).path()));
+    {
+        QFile ini(sandbox.UserSettings());
+        ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
+        ini.write(Settings(false));
+    }
+    // Root writes anywhere: as root the copy runs as "nobody", in folders opened to it.
+    const bool asNobody = RunningAsRoot();
+    if (asNobody) {
+        for (const QString& folder :
+             {sandbox.runtime.path(), sandbox.home.path(), sandbox.home.filePath("config"),
+              QFileInfo(sandbox.UserSettings()).path(), sim.Path()})
+            ASSERT_TRUE(QFile::setPermissions(folder, open)) << folder.toStdString();
+        ASSERT_TRUE(QFile::setPermissions(sandbox.UserSettings(), open));
+        StartAsNobody(loader);
+    }
+    ASSERT_TRUE(QFile::setPermissions(sandbox.exeDir.path(), readOnly));
+    Start();
+    const bool ran = WaitFor(
+        [&] {
+            return loader.state() != QProcess::Running ||
+                   Log(sandbox.UserLogs())
+                       .contains(Line("Device -------\tDate of compilation \"27-07-2015 11:24:18\""));
+        },
+        30000);
+    if (asNobody && loader.exitCode() == kCannotBecomeNobody) GTEST_SKIP() << "no user nobody";
+    ASSERT_TRUE(ran && loader.state() == QProcess::Running) << loader.readAllStandardError().toStdString();
+    Terminate();
+    QFile::setPermissions(sandbox.exeDir.path(), open);
+
+    EXPECT_EQ(Log(sandbox.UserLogs()).value(1),
+              Line("Device -------\tFirmware version \"GXST-1.44\""));
+    EXPECT_EQ(Read("COMMON", "Language", sandbox.UserSettings()), QStringLiteral("English"));
+    EXPECT_EQ(Read("COMMON", "MainForm", sandbox.UserSettings()).split(QLatin1Char(',')).size(),
+              8);  // written at exit
+    EXPECT_EQ(QDir(sandbox.exeDir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+              QStringList({QStringLiteral("GXFWLoader")}));
 }
 
 TEST_F(EndToEnd, AnImageFileNamedOnTheCommandLineIsTheOneWritten)

@@ -17,9 +17,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
-#include <grp.h>
 #include <sys/resource.h>
-#include <unistd.h>
 
 namespace {
 QByteArray ReadAll(const QString& path)
@@ -43,11 +41,6 @@ QByteArray Utf16Le(const QString& s)
         out.append(char(c.unicode() >> 8));
     }
     return out;
-}
-
-bool RunningAsRoot()
-{
-    return geteuid() == 0;
 }
 
 // ---- The INI layer on its own.
@@ -439,8 +432,8 @@ TEST_F(SettingsTest, WriteKeepsTheFilesPermissions)
     EXPECT_TRUE(IniFile(path).HasKey("COMMON", "MainForm"));
 }
 
-// Root writes through permission bits. Run as root, each of these tests runs itself again in a
-// child process as the unprivileged user "nobody"; it is skipped only when that cannot be done.
+// Root writes through permission bits: run as root, each of these tests runs itself again as
+// "nobody".
 class ReadOnlyFolder : public SettingsTest {
 protected:
     void TearDown() override
@@ -452,32 +445,11 @@ protected:
     {
         ASSERT_TRUE(QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::ExeOwner));
     }
-    static void RerunAsNobody()
-    {
-        const testing::TestInfo* info = testing::UnitTest::GetInstance()->current_test_info();
-        QProcess child;
-        child.setProgram(QCoreApplication::applicationFilePath());
-        child.setArguments({QStringLiteral("--gtest_filter=%1.%2")
-                                .arg(QString::fromUtf8(info->test_suite_name()),
-                                     QString::fromUtf8(info->name()))});
-        child.setProcessChannelMode(QProcess::MergedChannels);
-        child.setChildProcessModifier([] {
-            constexpr uid_t kNobody = 65534;
-            if (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0)
-                _exit(97);
-        });
-        child.start();
-        if (!child.waitForFinished(60000)) GTEST_SKIP() << "could not run as nobody";
-        const QString output = QString::fromLocal8Bit(child.readAll());
-        if (child.exitCode() == 97) GTEST_SKIP() << "could not become nobody";
-        EXPECT_EQ(child.exitCode(), 0) << output.toStdString();
-        EXPECT_TRUE(output.contains(QStringLiteral("[  PASSED  ] 1 test"))) << output.toStdString();
-    }
 };
 
 TEST_F(ReadOnlyFolder, ReadOnlyFileIsRefusedAndStaysWhole)
 {
-    if (RunningAsRoot()) return RerunAsNobody();
+    if (RunningAsRoot()) return RerunCurrentTestAsNobody();
     const QByteArray old = "[COMMON]\nLanguage=English\n";
     WriteAll(path, old);
     ASSERT_TRUE(QFile::setPermissions(path, QFile::ReadOwner));
@@ -493,7 +465,7 @@ TEST_F(ReadOnlyFolder, ReadOnlyFileIsRefusedAndStaysWhole)
 
 TEST_F(ReadOnlyFolder, WritableFileIsWrittenInPlace)
 {
-    if (RunningAsRoot()) return RerunAsNobody();
+    if (RunningAsRoot()) return RerunCurrentTestAsNobody();
     WriteAll(path, "[COMMON]\nLanguage=English\n");
     MakeFolderReadOnly();
     form.move(10, 20);

@@ -8,6 +8,10 @@
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QThread>
+#include <gtest/gtest.h>
+
+#include <grp.h>
+#include <unistd.h>
 
 void PrintTo(const QString& text, std::ostream* os)
 {
@@ -42,6 +46,38 @@ bool WaitUnserved(const std::function<bool()>& condition, int timeoutMs)
     return true;
 }
 
+bool RunningAsRoot()
+{
+    return geteuid() == 0;
+}
+
+void StartAsNobody(QProcess& process)
+{
+    process.setChildProcessModifier([] {
+        constexpr uid_t kNobody = 65534;
+        if (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0)
+            _exit(kCannotBecomeNobody);
+    });
+}
+
+void RerunCurrentTestAsNobody()
+{
+    const testing::TestInfo* info = testing::UnitTest::GetInstance()->current_test_info();
+    QProcess child;
+    child.setProgram(QCoreApplication::applicationFilePath());
+    child.setArguments(
+        {QStringLiteral("--gtest_filter=%1.%2")
+             .arg(QString::fromUtf8(info->test_suite_name()), QString::fromUtf8(info->name()))});
+    child.setProcessChannelMode(QProcess::MergedChannels);
+    StartAsNobody(child);
+    child.start();
+    if (!child.waitForFinished(60000)) GTEST_SKIP() << "could not run as nobody";
+    const QString output = QString::fromLocal8Bit(child.readAll());
+    if (child.exitCode() == kCannotBecomeNobody) GTEST_SKIP() << "could not become nobody";
+    EXPECT_EQ(child.exitCode(), 0) << output.toStdString();
+    EXPECT_TRUE(output.contains(QStringLiteral("[  PASSED  ] 1 test"))) << output.toStdString();
+}
+
 LoaderSandbox::LoaderSandbox()
 {
     exePath = exeDir.filePath(QStringLiteral("GXFWLoader"));
@@ -61,6 +97,9 @@ void StartLoader(QProcess& process, const LoaderSandbox& sandbox, const QStringL
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("XDG_RUNTIME_DIR"), sandbox.runtime.path());
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    // Never the user's own folders, whatever the copy decides.
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), sandbox.home.filePath(QStringLiteral("config")));
+    env.insert(QStringLiteral("XDG_STATE_HOME"), sandbox.home.filePath(QStringLiteral("state")));
     for (const QString& pair : extraEnvironment) {
         const qsizetype eq = pair.indexOf(QLatin1Char('='));
         env.insert(pair.left(eq), pair.mid(eq + 1));

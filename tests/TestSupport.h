@@ -6,6 +6,8 @@
 #include <functional>
 #include <ostream>
 
+class QProcess;
+
 // Prints QStrings readably in failure messages.
 void PrintTo(const QString& text, std::ostream* os);
 
@@ -25,16 +27,32 @@ bool WaitFor(const std::function<bool()>& condition, int timeoutMs = 10000);
 // The same without processing events: a worker that needs the window thread stays waiting.
 bool WaitUnserved(const std::function<bool()>& condition, int timeoutMs = 30000);
 
+// Root writes through permission bits. A test that needs them to count, run as root, calls this
+// and returns: it runs the current test again in a child process as the unprivileged user
+// "nobody" and takes that run's verdict; it is skipped only when that cannot be done.
+bool RunningAsRoot();
+void RerunCurrentTestAsNobody();
+// Makes the process, once started, drop to "nobody" (exit code kCannotBecomeNobody if it cannot).
+inline constexpr int kCannotBecomeNobody = 97;
+void StartAsNobody(QProcess& process);
+
 // A private runtime folder and a copy of the loader in a folder of its own, so that side-by-side
 // copies, their settings and logs never meet.
 struct LoaderSandbox {
     QTemporaryDir runtime;
     QTemporaryDir exeDir;
-    QString exePath;  // the loader's copy
+    QTemporaryDir home;  // the user's configuration and state folders (XDG_CONFIG_HOME and so on)
+    QString exePath;     // the loader's copy
     LoaderSandbox();
 
     QString Settings() const { return exeDir.filePath(QStringLiteral("GXFWLoader.ini")); }
     QString Logs() const { return exeDir.filePath(QStringLiteral("Logs")); }
+    // Where an installed loader, whose folder the user may not write, keeps them instead.
+    QString UserSettings() const
+    {
+        return home.filePath(QStringLiteral("config/GXFWLoader/GXFWLoader.ini"));
+    }
+    QString UserLogs() const { return home.filePath(QStringLiteral("state/GXFWLoader/Logs")); }
     // Writes the settings file beside the copy.
     void WriteSettings(const QByteArray& text) const;
 };
