@@ -109,6 +109,5 @@ void TMainForm::WriteLogFile(const QString& line)
     // Read at every line: ticking or clearing the box takes effect at the next one.
     if (!cbWritelogToFile->isChecked()) return;
     // File errors are silent: the line stays in the view.
-    AppendDailyLogLine(LogsFolder(), LogClock ? LogClock() : QDateTime::currentDateTime(),
-                       line);
+    AppendDailyLogLine(LogsFolder(), LogClock ? LogClock() : QDateTime::currentDateTime(), line);
 }

@@ -188,11 +188,13 @@ TEST_F(EndToEnd, AnInstalledLoaderKeepsItsSettingsAndLogsInTheUsersFolders)
         [&] {
             return loader.state() != QProcess::Running ||
                    Log(sandbox.UserLogs())
-                       .contains(Line("Device -------\tDate of compilation \"27-07-2015 11:24:18\""));
+                       .contains(
+                           Line("Device -------\tDate of compilation \"27-07-2015 11:24:18\""));
         },
         30000);
     if (asNobody && loader.exitCode() == kCannotBecomeNobody) GTEST_SKIP() << "no user nobody";
-    ASSERT_TRUE(ran && loader.state() == QProcess::Running) << loader.readAllStandardError().toStdString();
+    ASSERT_TRUE(ran && loader.state() == QProcess::Running)
+        << loader.readAllStandardError().toStdString();
     Terminate();
     QFile::setPermissions(sandbox.exeDir.path(), open);
 
