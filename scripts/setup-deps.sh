@@ -3,7 +3,7 @@
 set -euo pipefail
 
 packages=(cmake ninja-build pkg-config g++ clang libgtest-dev libgmock-dev libbenchmark-dev
-          qt6-base-dev libudev-dev fonts-dejavu-core fonts-urw-base35 xvfb xauth imagemagick x11-apps)
+          qt6-base-dev libudev-dev dpkg-dev file fonts-dejavu-core fonts-urw-base35 xvfb xauth imagemagick x11-apps)
 
 missing=()
 for p in "${packages[@]}"; do
