@@ -63,6 +63,10 @@ report="$out/report.txt"
   row "log view: time per line with the file on" "$(metric log file_on_per_line)" "us" "" ""
   row "log view: resident memory at the end" "$(metric log file_off_resident_end)" "MiB" "" ""
   row "hand-over, 2 workers: lines per second" "$(metric handover workers_2_lines_per_s)" "1/s" "" ""
+  row "hand-over, 2 workers: longest dispatch" "$(metric handover workers_2_longest_dispatch)" "ms" "" "<= 20 ms"
+  row "hand-over, 2 workers: longest 5 ms timer gap" "$(metric handover workers_2_longest_timer_gap)" "ms" "" "<= 50 ms"
+  row "hand-over, 16 workers: lines per second" "$(metric handover workers_16_lines_per_s)" "1/s" \
+    "$(ratio "$(metric handover workers_16_lines_per_s)" "$(metric handover workers_2_lines_per_s)")" "x 2 workers"
   row "hand-over, 16 workers: longest dispatch" "$(metric handover workers_16_longest_dispatch)" "ms" "" "<= 20 ms"
   row "hand-over, 16 workers: longest 5 ms timer gap" "$(metric handover workers_16_longest_timer_gap)" "ms" "" "<= 50 ms"
   row "the protocol's 1 ms pause, as measured" "$(metric write pause_1ms)" "ms" \
