@@ -55,21 +55,27 @@ TEST(SingleInstanceMutex, IsHeldUntilItsOwnerGoes)
 {
     const std::wstring name = TestMutexName("held");
     EXPECT_FALSE(NamedMutexExists(name.c_str()));
+    // Keeps the mutex in existence past its owner, as a copy that waits for it does.
+    UniqueHandle waiter;
     {
         NamedMutexResult first = AcquireNamedMutex(name.c_str(), 0);
         ASSERT_EQ(first.outcome, Outcome::Held);
         ASSERT_NE(first.owner, nullptr);
         EXPECT_TRUE(NamedMutexExists(name.c_str()));
+        waiter.reset(OpenMutexW(SYNCHRONIZE, FALSE, name.c_str()));
+        ASSERT_NE(waiter, nullptr);
         EXPECT_EQ(OutcomeOnAnotherThread(name), Outcome::Busy);
-        // A wait that runs out ends the same way, and nothing is left owned or open by it.
+        // A wait that runs out ends the same way, and nothing is left owned by it.
         std::thread([&] {
             const NamedMutexResult waited = AcquireNamedMutex(name.c_str(), 20);
             EXPECT_EQ(waited.outcome, Outcome::Busy);
             EXPECT_EQ(waited.owner, nullptr);
         }).join();
     }
-    EXPECT_FALSE(NamedMutexExists(name.c_str()));
+    // Released, not left abandoned: the next owner takes it normally.
     EXPECT_EQ(OutcomeOnAnotherThread(name), Outcome::Held);
+    waiter.reset();
+    EXPECT_FALSE(NamedMutexExists(name.c_str()));
 }
 
 TEST(SingleInstanceMutex, ASecondProcessFindsTheLoadersMutexTaken)
