@@ -1,12 +1,8 @@
 #include "devices/Structs.h"
 
-#include "app/Language.h"
-#include "devices/DateValue.h"
 #include "devices/ScanInts.h"
-#include "devices/Text8.h"
 
-#include <cmath>
-#include <cstdio>
+#include <cstdint>
 
 void ResetVersion(TFirmwareVersion& version)
 {
@@ -47,21 +43,6 @@ bool ParseVersion(TFirmwareVersion& version, std::string_view text)
         version.Suffix = std::string(rest.substr(first, last - first));
     }
     return true;
-}
-
-QString FormatVersion(const TFirmwareVersion& version)
-{
-    if (version.Name == "unk") return QStringLiteral("Empty");
-    if (version.Number == 0) return QStringLiteral("?????");
-    char digits[16];
-    std::snprintf(digits, sizeof digits, "-%d.%02d", version.Number / 100, version.Number % 100);
-    return DecodeText8(version.Name + digits + version.Suffix);
-}
-
-QString FormatVersionDate(const TFirmwareVersion& version)
-{
-    if (std::trunc(version.Date) == 0) return Msg(49);
-    return FormatDateValue(version.Date);
 }
 
 int32_t SerialFromText(std::string_view text)

@@ -1,12 +1,14 @@
 #pragma once
 // The shared records: a version value and the record of one attached device.
 
-#include <QString>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
 
+// Named, not included: only the two display texts below use Qt's string (devices/VersionText.cpp),
+// so the records build without Qt, as the Windows build of the layers below the window does.
+class QString;
 class TFWLoaderDevGroup;
 class TWorkerThread;
 
@@ -20,6 +22,7 @@ struct TFirmwareVersion {
 void ResetVersion(TFirmwareVersion& version);
 // True when a version was recognised. Fields are left as the rules say on a false result.
 bool ParseVersion(TFirmwareVersion& version, std::string_view text);
+// The version as the window and the log show it, and its date (devices/VersionText.cpp).
 QString FormatVersion(const TFirmwareVersion& version);
 QString FormatVersionDate(const TFirmwareVersion& version);
 

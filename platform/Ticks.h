@@ -29,6 +29,9 @@ public:
     ~FineTimerResolution();
     FineTimerResolution(const FineTimerResolution&) = delete;
     FineTimerResolution& operator=(const FineTimerResolution&) = delete;
+    // Whether the system took the request (and the destructor gives it back); always false where
+    // there is nothing to ask for.
+    bool Raised() const { return raised_; }
 
 private:
     bool raised_ = false;

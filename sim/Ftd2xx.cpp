@@ -1,7 +1,9 @@
-// The simulator's stand-in for FTDI's D2XX library (libftd2xx.so): the entry points the loader
-// binds, with D2XX's binary interface, serving the FTDI devices of the state folder.
+// The simulator's stand-in for FTDI's D2XX library (libftd2xx.so; ftd2xx.dll on Windows): the
+// entry points the loader binds, with D2XX's binary interface, serving the FTDI devices of the
+// state folder.
 
 #include "sim/SimDevice.h"
+#include "sim/SimExport.h"
 #include "sim/SimFolder.h"
 
 #include <algorithm>
@@ -10,8 +12,6 @@
 #include <map>
 #include <memory>
 #include <mutex>
-
-#define GXSIM_EXPORT extern "C" __attribute__((visibility("default")))
 
 namespace {
 using gxsim::Connection;

@@ -1,7 +1,9 @@
-// The simulator's stand-in for the maker's USB library (libGXUSB.so): the seven entry points of
-// the loader's contract, serving the vendor-library devices of the state folder.
+// The simulator's stand-in for the maker's USB library (libGXUSB.so; GXUSB.dll on Windows): the
+// seven entry points of the loader's contract, serving the vendor-library devices of the state
+// folder.
 
 #include "sim/SimDevice.h"
+#include "sim/SimExport.h"
 #include "sim/SimFolder.h"
 
 #include <algorithm>
@@ -9,8 +11,6 @@
 #include <map>
 #include <memory>
 #include <mutex>
-
-#define GXSIM_EXPORT extern "C" __attribute__((visibility("default")))
 
 namespace {
 using gxsim::Connection;

@@ -1,19 +1,12 @@
 #include "sim/SimFolder.h"
 
+#include "sim/SimFiles.h"
 #include "sim/SimSectorMaps.h"
 #include "sim/SimText.h"
 
 #include <algorithm>
-#include <atomic>
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace gxsim {
 namespace {
@@ -40,54 +33,11 @@ std::string FileStem(std::string_view serial)
     return stem;
 }
 
-bool ReadWholeFile(const std::string& path, std::string& text, bool& missing)
-{
-    missing = false;
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        missing = errno == ENOENT;
-        return false;
-    }
-    text.clear();
-    char chunk[8192];
-    ssize_t n;
-    while ((n = read(fd, chunk, sizeof chunk)) > 0) text.append(chunk, static_cast<size_t>(n));
-    close(fd);
-    return n == 0;
-}
-
-bool WriteAll(int fd, const void* data, size_t size)
-{
-    const auto* p = static_cast<const char*>(data);
-    while (size > 0) {
-        const ssize_t n = write(fd, p, size);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        p += n;
-        size -= static_cast<size_t>(n);
-    }
-    return true;
-}
-
 // Keeps a device's flash file at the size of its layout; new bytes are erased (0xFF).
 bool SyncFlashSize(const std::string& path, const DeviceSetup& device)
 {
-    const uint32_t size = LayoutFor(device.ProcessorId, device.Bootloader).FlashSize;
-    const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0) return false;
-    struct stat st {};
-    bool ok = fstat(fd, &st) == 0;
-    if (ok && static_cast<uint64_t>(st.st_size) < size) {
-        const std::vector<uint8_t> erased(size - static_cast<uint32_t>(st.st_size), 0xFF);
-        ok = lseek(fd, st.st_size, SEEK_SET) >= 0 && WriteAll(fd, erased.data(), erased.size());
-    } else if (ok && static_cast<uint64_t>(st.st_size) > size) {
-        ok = ftruncate(fd, size) == 0;
-    }
-    close(fd);
-    return ok;
+    return SizeFile(path, LayoutFor(device.ProcessorId, device.Bootloader).FlashSize, 0xFF);
 }
-
-std::atomic<unsigned> tempCounter{0};
 }  // namespace
 
 // ---- Journal entries ----
@@ -135,26 +85,6 @@ JournalEntry ParseJournalLine(std::string_view line)
         entry.Fields[std::string(words[i].substr(0, eq))] = std::string(words[i].substr(eq + 1));
     }
     return entry;
-}
-
-// ---- Lock ----
-
-FolderLock::FolderLock(const std::string& dir, bool exclusive)
-{
-    fd_ = open((dir + "/.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    if (fd_ < 0) return;
-    while (flock(fd_, exclusive ? LOCK_EX : LOCK_SH) != 0) {
-        if (errno != EINTR) {
-            close(fd_);
-            fd_ = -1;
-            return;
-        }
-    }
-}
-
-FolderLock::~FolderLock()
-{
-    if (fd_ >= 0) close(fd_);  // closing the descriptor releases the lock
 }
 
 // ---- Folder ----
@@ -223,17 +153,8 @@ bool SimFolder::Modify(const std::function<bool(SimState&, std::string&)>& chang
                 return fail("two devices with the serial '" + Escape(state.Devices[i].Serial) +
                             "'");
 
-    const std::string text = FormatState(state);
-    const std::string temp = dir_ + "/.devices.txt." + std::to_string(getpid()) + "." +
-                             std::to_string(tempCounter.fetch_add(1));
-    const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) return fail("cannot write " + temp);
-    const bool written = WriteAll(fd, text.data(), text.size());
-    close(fd);
-    if (!written || rename(temp.c_str(), StatePath().c_str()) != 0) {
-        unlink(temp.c_str());
+    if (!ReplaceWholeFile(StatePath(), FormatState(state)))
         return fail("cannot replace " + StatePath());
-    }
     for (const DeviceSetup& device : state.Devices)
         if (!SyncFlashSize(FlashPath(device.Serial), device))
             return fail("cannot size " + FlashPath(device.Serial));
@@ -249,8 +170,8 @@ bool SimFolder::Add(const DeviceSetup& device, std::string* error)
                 return false;
             }
             // A new device comes with erased flash and an empty journal.
-            unlink(FlashPath(device.Serial).c_str());
-            unlink(JournalPath(device.Serial).c_str());
+            RemoveFile(FlashPath(device.Serial));
+            RemoveFile(JournalPath(device.Serial));
             state.Devices.push_back(device);
             return true;
         },
@@ -268,8 +189,8 @@ bool SimFolder::Remove(std::string_view serial, std::string* error)
                 return false;
             }
             state.Devices.erase(it);
-            unlink(FlashPath(serial).c_str());
-            unlink(JournalPath(serial).c_str());
+            RemoveFile(FlashPath(serial));
+            RemoveFile(JournalPath(serial));
             return true;
         },
         error);
@@ -353,40 +274,20 @@ bool SimFolder::ReadFlash(std::string_view serial, std::vector<uint8_t>& bytes) 
     return true;
 }
 
-namespace {
-// Read-change-write of a range of a flash file; the caller holds the lock.
-template <typename Change>
-bool ChangeFlash(const std::string& path, uint32_t offset, uint32_t size, Change change)
-{
-    const int fd = open(path.c_str(), O_RDWR | O_CLOEXEC);
-    if (fd < 0) return false;
-    struct stat st {};
-    std::vector<uint8_t> bytes(size);
-    bool ok = fstat(fd, &st) == 0 &&
-              static_cast<uint64_t>(offset) + size <= static_cast<uint64_t>(st.st_size) &&
-              pread(fd, bytes.data(), size, offset) == static_cast<ssize_t>(size);
-    if (ok) {
-        change(bytes);
-        ok = pwrite(fd, bytes.data(), size, offset) == static_cast<ssize_t>(size);
-    }
-    close(fd);
-    return ok;
-}
-}  // namespace
-
 bool SimFolder::WriteFlash(std::string_view serial, uint32_t offset,
                            const std::vector<uint8_t>& data)
 {
     FolderLock lock(dir_, true);
-    return lock.Held() && ChangeFlash(FlashPath(serial), offset, static_cast<uint32_t>(data.size()),
-                                      [&](std::vector<uint8_t>& bytes) { bytes = data; });
+    return lock.Held() &&
+           ChangeFileRange(FlashPath(serial), offset, static_cast<uint32_t>(data.size()),
+                           [&](std::vector<uint8_t>& bytes) { bytes = data; });
 }
 
 bool SimFolder::EraseFlash(std::string_view serial, uint32_t offset, uint32_t size)
 {
     FolderLock lock(dir_, true);
     return lock.Held() &&
-           ChangeFlash(FlashPath(serial), offset, size, [](std::vector<uint8_t>& bytes) {
+           ChangeFileRange(FlashPath(serial), offset, size, [](std::vector<uint8_t>& bytes) {
                std::fill(bytes.begin(), bytes.end(), 0xFF);
            });
 }
@@ -396,19 +297,14 @@ bool SimFolder::ProgramFlash(std::string_view serial, uint32_t offset, const uin
 {
     FolderLock lock(dir_, true);
     return lock.Held() &&
-           ChangeFlash(FlashPath(serial), offset, size, [&](std::vector<uint8_t>& bytes) {
+           ChangeFileRange(FlashPath(serial), offset, size, [&](std::vector<uint8_t>& bytes) {
                for (uint32_t i = 0; i < size; ++i) bytes[i] &= data[i];
            });
 }
 
 void SimFolder::AppendJournal(std::string_view serial, const std::string& line) const
 {
-    const int fd =
-        open(JournalPath(serial).c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    if (fd < 0) return;
-    const std::string text = line + "\n";
-    WriteAll(fd, text.data(), text.size());  // one write: lines of concurrent writers never mix
-    close(fd);
+    AppendToFile(JournalPath(serial), line + "\n");
 }
 
 std::vector<JournalEntry> SimFolder::Journal(std::string_view serial) const
@@ -429,8 +325,7 @@ std::vector<JournalEntry> SimFolder::Journal(std::string_view serial) const
 
 void SimFolder::ClearJournal(std::string_view serial) const
 {
-    const int fd = open(JournalPath(serial).c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
-    if (fd >= 0) close(fd);
+    EmptyFile(JournalPath(serial));
 }
 
 }  // namespace gxsim

@@ -4,8 +4,9 @@
 //                      whole by write-and-rename, so a reader never sees half of it
 //   <serial>.flash     one file per device: its flash memory from address 0, kept current
 //   <serial>.journal   one file per device: what it received, a line per event
-//   .lock              taken (flock) around every change, so that gxsim and the processes that
-//                      use the simulated libraries never lose each other's changes
+//   .lock              taken (flock; LockFileEx on Windows) around every change, so that gxsim and
+//                      the processes that use the simulated libraries never lose each other's
+//                      changes
 // Serial texts that are not plain file names are written as x<hex> in the file names.
 
 #include "sim/SimState.h"

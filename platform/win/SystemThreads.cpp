@@ -1,5 +1,7 @@
 #include "platform/SystemThreads.h"
 
+#include "platform/win/UniqueHandle.h"
+
 #include <windows.h>
 
 uint64_t CurrentSystemThreadId()
@@ -10,8 +12,7 @@ uint64_t CurrentSystemThreadId()
 void AwaitSystemThreadExit(uint64_t id, int timeoutMs)
 {
     if (id == 0) return;
-    HANDLE thread = OpenThread(SYNCHRONIZE, FALSE, static_cast<DWORD>(id));
+    const UniqueHandle thread(OpenThread(SYNCHRONIZE, FALSE, static_cast<DWORD>(id)));
     if (!thread) return;  // gone already
-    WaitForSingleObject(thread, static_cast<DWORD>(timeoutMs));
-    CloseHandle(thread);
+    WaitForSingleObject(thread.get(), static_cast<DWORD>(timeoutMs));
 }

@@ -1,9 +1,11 @@
 // A stand-in driver library for the binding tests: every entry point of both libraries, each
 // left out when OMIT_<name> is defined. The functions only report failure.
 
+#include "sim/SimExport.h"
+
 #include <cstdint>
 
-#define EXPORT extern "C" __attribute__((visibility("default")))
+#define EXPORT GXSIM_EXPORT
 
 #ifndef OMIT_FT_Close
 EXPORT uint32_t FT_Close(void*)
