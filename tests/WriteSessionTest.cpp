@@ -38,12 +38,31 @@ using gxsim::Mode;
 
 constexpr uint32_t kBigProcessor = 0x26013F37;    // sectors 10-29, the first at 0xA000
 constexpr uint32_t kSmallProcessor = 0x400FE000;  // 512-byte sectors from 0x4400
+const QColor kBlack(0, 0, 0);
 const QColor kRed(255, 0, 0);
 const QColor kGreen(0, 128, 0);
 
 std::vector<uint8_t> EmbeddedPayload()
 {
     return PlaceholderPayload(131072);  // the build packs the embedded image from it
+}
+
+// The lines with their "(% 6d)" elapsed time replaced by "(t)"; times, when given, receives the
+// times in order. A time narrower than six places stays unmasked, so that the comparison shows it.
+QStringList MaskTimes(const QStringList& lines, std::vector<int>* times = nullptr)
+{
+    static const QRegularExpression time(QStringLiteral("^\\(( *\\d+)\\)"));
+    QStringList masked;
+    for (const QString& line : lines) {
+        const QRegularExpressionMatch m = time.match(line);
+        if (!m.hasMatch() || m.capturedLength(1) < 6) {
+            masked << line;
+            continue;
+        }
+        if (times) times->push_back(m.captured(1).trimmed().toInt());
+        masked << QStringLiteral("(t)") + line.mid(m.capturedEnd(0));
+    }
+    return masked;
 }
 
 class WriteSession : public testing::Test {
@@ -269,6 +288,100 @@ TEST_F(WriteSession, AnEmptySectorBetweenWrittenOnesIsSkippedAndCountsForTheProg
     EXPECT_EQ(flash[0x4400], 0x21);
     EXPECT_EQ(flash[0x4800], 0x21);
 }
+
+// ---- The log of a session, line by line ----
+
+struct LogCase {
+    const char* name;
+    Driver driver;
+    std::vector<std::string> faults;
+    const char* panel;
+    // The device's lines from message 15 on, elapsed times masked; a line written in red starts
+    // with "!" here.
+    std::vector<const char*> lines;
+};
+class SessionLog : public WriteSession, public testing::WithParamInterface<LogCase> {};
+
+TEST_P(SessionLog, NamesEveryStepInItsOrderWithRisingTimes)
+{
+    const LogCase& c = GetParam();
+    // Three 512-byte sectors, each one part: 0 and 2 written, 1 left erased between them.
+    gxsim::DeviceSetup device = Boot("3151", c.driver, kSmallProcessor);
+    device.Faults = c.faults;
+    sim.Add(device);
+    std::vector<uint8_t> payload(3 * 512, 0x21);
+    std::fill(payload.begin() + 512, payload.begin() + 1024, 0xFF);
+    OpenWithImage(ImageFile(payload));
+    Write(3151);
+    EXPECT_EQ(Status(3151), QString::fromUtf8(c.panel));
+
+    // The device's lines and their colours, from the press on.
+    const QString prefix = LogLinePrefix(3151);
+    QStringList lines;
+    std::vector<QColor> colours;
+    for (QTextBlock b = form->reLog->document()->firstBlock(); b.isValid(); b = b.next()) {
+        if (!b.text().startsWith(prefix)) continue;
+        lines << b.text().mid(prefix.size());
+        colours.push_back(b.begin().fragment().charFormat().foreground().color());
+    }
+    const qsizetype start = lines.indexOf(QStringLiteral("Starting firmware updating"));
+    ASSERT_GE(start, 0);
+    lines = lines.mid(start);
+    colours.erase(colours.begin(), colours.begin() + start);
+
+    QStringList expected;
+    std::vector<QColor> expectedColours;
+    for (const char* line : c.lines) {
+        const bool red = line[0] == '!';
+        expected << QString::fromUtf8(red ? line + 1 : line);
+        expectedColours.push_back(red ? kRed : kBlack);
+    }
+    std::vector<int> times;
+    EXPECT_EQ(MaskTimes(lines, &times), expected);
+    EXPECT_EQ(colours, expectedColours);
+    // Every time counts from the session's start, the verdict's too: none goes back.
+    EXPECT_EQ(times.size(),
+              static_cast<size_t>(expected.filter(QRegularExpression("^\\(t\\)")).size()));
+    EXPECT_TRUE(std::is_sorted(times.begin(), times.end()));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Writes, SessionLog,
+    testing::Values(
+        LogCase{"Whole",
+                Driver::Vendor,
+                {},
+                "Firmware updating is successfully completed",
+                {"Starting firmware updating", "Updating sectors from 0 to 2",
+                 "(t) Updating sector 0:", "(t) Erasing sector 0...", "(t) Erasing sector 0: ОК",
+                 "(t) Recording sector 0:", "(t)\tPart 0 of 1", "(t) Sector 0 recorded",
+                 "(t) Updating sector 1:", "(t) Sector 1 empty. Skip.",
+                 "(t) Updating sector 2:", "(t) Erasing sector 2...", "(t) Erasing sector 2: ОК",
+                 "(t) Recording sector 2:", "(t)\tPart 0 of 1", "(t) Sector 2 recorded",
+                 "(t)Firmware is successfully loaded"}},
+        // A status other than 131 and 138 fails the erase; the session stops at that sector.
+        LogCase{"EraseRefused",
+                Driver::Ftdi,
+                {"status:130 cmd=6 sector=2"},
+                "Error 5 of firmware updating",
+                {"Starting firmware updating", "Updating sectors from 0 to 2",
+                 "(t) Updating sector 0:", "(t) Erasing sector 0...", "(t) Erasing sector 0: ОК",
+                 "(t) Recording sector 0:", "(t)\tPart 0 of 1", "(t) Sector 0 recorded",
+                 "(t) Updating sector 1:", "(t) Sector 1 empty. Skip.", "(t) Updating sector 2:",
+                 "(t) Erasing sector 2...", "!(t) Erasing sector 2: Error!",
+                 "!(t)Error 5 of firmware updating. Last response code of the device 130"}},
+        // No reply at all: the last status is still the one of the sector before.
+        LogCase{"EraseUnanswered",
+                Driver::Vendor,
+                {"silent cmd=6 sector=2"},
+                "Error 5 of firmware updating",
+                {"Starting firmware updating", "Updating sectors from 0 to 2",
+                 "(t) Updating sector 0:", "(t) Erasing sector 0...", "(t) Erasing sector 0: ОК",
+                 "(t) Recording sector 0:", "(t)\tPart 0 of 1", "(t) Sector 0 recorded",
+                 "(t) Updating sector 1:", "(t) Sector 1 empty. Skip.", "(t) Updating sector 2:",
+                 "(t) Erasing sector 2...", "!(t) Erasing sector 2: Error!",
+                 "!(t)Error 5 of firmware updating. Last response code of the device 128"}}),
+    [](const testing::TestParamInfo<LogCase>& info) { return std::string(info.param.name); });
 
 TEST_F(WriteSession, AProtectedSectorIsLoggedAndTheSessionGoesOn)
 {
