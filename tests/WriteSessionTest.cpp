@@ -7,6 +7,7 @@
 #include "devices/DeviceList.h"
 #include "firmware/ImagePacking.h"
 #include "platform/OutsideMessages.h"
+#include "platform/WindowThreadCall.h"
 #include "sessions/BootProtocol.h"
 #include "sessions/DevicePanel.h"
 #include "sessions/WriteProcess.h"
@@ -15,6 +16,7 @@
 
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -30,6 +32,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
 #include <set>
 
 namespace {
@@ -1040,33 +1043,82 @@ INSTANTIATE_TEST_SUITE_P(Rules, Faults,
 
 TEST_F(WriteSession, ClosingTheWindowAbortsEverySessionBeforeAnyRecordGoes)
 {
-    // One device writes on, one goes silent in mid-write, one waits in a progress hand-over that
-    // the window thread does not serve.
-    sim.Add(Boot("4401", Driver::Ftdi));
-    gxsim::DeviceSetup silent = Boot("4402", Driver::Ftdi);
-    silent.Faults = {"silent cmd=7 sector=11"};
-    sim.Add(silent);
-    sim.Add(Boot("4403", Driver::Vendor));
-    Open();
-    for (int32_t serial : {4401, 4402, 4403}) Device(serial)->Panel->UpdateButton->click();
-    ASSERT_TRUE(WaitForPart(sim, "4402", 11));
-    ASSERT_TRUE(WaitForPart(sim, "4401", 11));
-    // From here on nothing serves the window thread until the window closes.
-    QThread::msleep(50);
-    form.reset();
-    for (const char* serial : {"4401", "4402", "4403"}) {
-        const std::vector<gxsim::JournalEntry> journal = sim.Journal(serial);
-        ASSERT_FALSE(journal.empty()) << serial;
-        EXPECT_EQ(journal.back().Kind, "close") << serial;
-        const std::vector<gxsim::JournalEntry> packets = sim.Journal(serial, "packet");
-        ASSERT_FALSE(packets.empty()) << serial;
-        EXPECT_EQ(packets.back().Command(), CMD_ABORT) << serial;
-        for (const gxsim::JournalEntry& p : packets) EXPECT_NE(p.Command(), CMD_FINISH) << serial;
+    // Four sessions when the window closes: 4401 waits in its progress hand-over, 4403 in
+    // whichever hand-over it has reached, and 4402 (FTDI) and 4404 (vendor library) in their
+    // first part, for devices that have gone silent and answer not even the abort.
+    const std::vector<std::string> all = {"4401", "4402", "4403", "4404"};
+    const std::vector<std::string> silent = {"4402", "4404"};
+    for (const std::string& serial : all) {
+        gxsim::DeviceSetup device =
+            Boot(serial, serial == "4401" || serial == "4402" ? Driver::Ftdi : Driver::Vendor);
+        if (std::count(silent.begin(), silent.end(), serial))
+            device.Faults = {"silent cmd=7", "silent cmd=12"};
+        sim.Add(device);
     }
-    // The silent part was not asked again: the stop cut its wait short.
-    int silentParts = 0;
-    for (const gxsim::JournalEntry& p : sim.Journal("4402", "packet"))
-        if (p.Command() == CMD_WRITE_PART_V2 && p.Sector() == 11) ++silentParts;
-    EXPECT_EQ(silentParts, 1);
+    // Two sectors of 4 KB, 16 parts: every part moves the progress bar.
+    OpenWithImage(ImageFile(std::vector<uint8_t>(8192, 0x77)),
+                  [&](TMainForm& f) { KeepRecords(f); });
+    for (const std::string& serial : all) sim.ClearJournal(serial);
+
+    const auto parts = [&](std::string_view serial) { return Count(serial, CMD_WRITE_PART_V2); };
+    // Every session waits for the window thread, or for its silent device.
+    const auto held = [&] {
+        const auto waitingForDevice = std::count_if(
+            silent.begin(), silent.end(), [&](const std::string& s) { return parts(s) > 0; });
+        return PendingWindowThreadCalls() + static_cast<size_t>(waitingForDevice) == all.size();
+    };
+    // From the presses on, the window thread serves the sessions in rounds only: a round lets
+    // each waiting session go on to its next hand-over, and the next round begins once all are
+    // held again. All four take the same steps, so the silent devices get their first part in
+    // the round in which 4401 sends its own; 4401 then waits in the hand-over that follows a
+    // part, the progress update, until the window closes.
+    for (const std::string& serial : all) Device(std::stoi(serial))->Panel->UpdateButton->click();
+    bool partSent = false;
+    for (int round = 0; round < 50 && !partSent; ++round) {
+        ASSERT_TRUE(WaitUnserved(held))
+            << "round " << round << ": " << PendingWindowThreadCalls() << " calls waiting";
+        partSent = parts("4401") > 0;
+        if (!partSent) ServeWindowThreadCalls(form.get());
+    }
+    ASSERT_TRUE(partSent);
+    EXPECT_EQ(parts("4401"), 1);
+    EXPECT_EQ(Device(4401)->Panel->Progress->value(), 0);  // its update has not been served
+    for (const std::string& serial : silent) EXPECT_EQ(parts(serial), 1) << serial;
+
+    QElapsedTimer closing;
+    closing.start();
+    form.reset();
+    // Expected: about a second. The stop ends the FTDI reads at once; a vendor read cannot be cut
+    // short, so the close waits for the rest of 4404's unanswered part (500 ms at most) and for
+    // its unanswered abort (500 ms). The bound only guards against a hang.
+    EXPECT_LT(closing.elapsed(), 10000);
+
+    for (const std::string& serial : all) {
+        const std::vector<gxsim::JournalEntry> journal = sim.Journal(serial);
+        // The abort is the last packet; after it the channel's close (FTDI resets the chip
+        // first), and nothing after the close.
+        const auto abort =
+            std::find_if(journal.rbegin(), journal.rend(),
+                         [](const gxsim::JournalEntry& e) { return e.Kind == "packet"; });
+        ASSERT_NE(abort, journal.rend()) << serial;
+        EXPECT_EQ(abort->Command(), CMD_ABORT) << serial;
+        std::vector<std::string> after;
+        for (auto e = abort.base(); e != journal.end(); ++e) after.push_back(e->Kind);
+        const std::vector<std::string> closing = sim.Device(serial).Kind == Driver::Ftdi
+                                                     ? std::vector<std::string>{"reset", "close"}
+                                                     : std::vector<std::string>{"close"};
+        EXPECT_EQ(after, closing) << serial;
+        EXPECT_EQ(Count(serial, CMD_FINISH), 0) << serial;
+    }
+    // The silent parts were not asked again: each stop came within the first attempt.
+    for (const std::string& serial : silent) EXPECT_EQ(parts(serial), 1) << serial;
+    // Every session ended by the stop, and its end was handled by the closing window.
+    std::map<int, int> results;
+    for (const QJsonObject& record : Records())
+        results[record.value("serial").toInt()] = record.value("result").toInt(-1);
+    EXPECT_EQ(results, (std::map<int, int>{{4401, kWriteStopped},
+                                           {4402, kWriteStopped},
+                                           {4403, kWriteStopped},
+                                           {4404, kWriteStopped}}));
 }
 }  // namespace
