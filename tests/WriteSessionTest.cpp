@@ -783,6 +783,47 @@ TEST_F(WriteSession, TheEndOfASessionRemovesItsOwnRecordNotTheFirstOfItsNumber)
     EXPECT_EQ(Lines().count(Line("Device      -1\tDevice disconnected")), 1);
 }
 
+TEST_F(WriteSession, ADeviceFoundGoneRightAfterItsSessionEndedGoesWithThatPass)
+{
+    // The session's end is handled while a pass still lists the devices; the pass then finds the
+    // device gone and marks it detached, from its own thread. (Run under ThreadSanitizer, this
+    // also shows whether the end handler reads the detached flag under the device list's lock.)
+    sim.Add(Boot("4501", Driver::Vendor, kSmallProcessor));
+    OpenWithImage(ImageFile(std::vector<uint8_t>(512, 0x45)));
+    sim.ClearJournal("4501");
+    TDevEntry* device = Device(4501);
+    ASSERT_NE(device, nullptr);
+    device->Panel->UpdateButton->click();
+    // Served call by call until the device is closed: then only the session's end handler waits.
+    const auto closed = [&] {
+        const std::vector<gxsim::JournalEntry> journal = sim.Journal("4501");
+        return !journal.empty() && journal.back().Kind == "close";
+    };
+    bool ended = false;
+    for (int call = 0; call < 50 && !ended; ++call) {
+        ASSERT_TRUE(WaitUnserved([] { return PendingWindowThreadCalls() == 1; }));
+        ended = closed();
+        if (!ended) ServeWindowThreadCalls(form.get());
+    }
+    ASSERT_TRUE(ended);
+
+    sim.Unplug("4501");
+    // A new FTDI device whose description the driver reads only at its fourth list: the pass
+    // lists for some 300 ms before it compares what it found with the known devices.
+    gxsim::DeviceSetup late = SimDevice("4502", Driver::Ftdi);
+    late.LateDescription = 3;
+    sim.Add(late);
+    form->StartScan();
+    ASSERT_NE(form->CurrentScan, nullptr);
+    EXPECT_EQ(ServeWindowThreadCalls(form.get()), 1u);  // the session's end, while the pass lists
+    EXPECT_EQ(Device(4501), device);                    // not known to be gone yet: it stays
+    EXPECT_EQ(Status(4501), QStringLiteral("Firmware updating is successfully completed"));
+    ASSERT_TRUE(WaitPassEnd());
+    EXPECT_EQ(Device(4501), nullptr);  // the pass that found it gone removed it
+    EXPECT_EQ(Lines().count(Line("Device    4501\tDevice disconnected")), 1);
+    EXPECT_NE(Device(4502), nullptr);
+}
+
 TEST_F(WriteSession, SixteenDevicesAtOnceAreEachWrittenByteForByte)
 {
     std::vector<std::string> serials;
