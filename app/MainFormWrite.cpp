@@ -125,13 +125,18 @@ void TMainForm::WriteFinished(TWriteThread& session)
     }
     WriteSessionRecord(session);
 
+    bool detached = false;
     {
+        // A pass marks the record detached from its own thread, under this lock; read here, the
+        // flag agrees with the link just cleared: a pass that comes later removes the record
+        // itself.
         std::lock_guard<std::recursive_mutex> lock(DeviceListLock);
         if (device.Writer == &session) device.Writer = nullptr;
+        detached = device.Detached;
     }
     if (device.Panel && device.Panel->UpdateButton) device.Panel->UpdateButton->setEnabled(true);
 
-    if (device.Detached) {
+    if (detached) {
         // The device vanished while it was written. Its own record goes, not the first one of its
         // serial number: two devices whose serial texts read as -1 share one number.
         std::lock_guard<std::recursive_mutex> lock(DeviceListLock);

@@ -39,7 +39,9 @@ bool AppendSessionRecord(const QString& directory, const SessionRecord& record)
 {
     if (!QDir().mkpath(directory + QStringLiteral("Logs"))) return false;
     QFile file(DailySessionRecordPath(directory, record.When));
-    if (!file.open(QIODevice::ReadWrite | QIODevice::Append)) return false;
+    // Unbuffered: a buffered write that fails part-way keeps the rest of the line, and the close
+    // would append it after the take-back below.
+    if (!file.open(QIODevice::ReadWrite | QIODevice::Append | QIODevice::Unbuffered)) return false;
     const qint64 before = file.size();
     QByteArray line = SessionRecordLine(record);
     if (before > 0) {

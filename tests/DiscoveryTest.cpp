@@ -12,6 +12,7 @@
 #include "tests/TestSupport.h"
 #include "tests/WorkerTestHost.h"
 
+#include <QApplication>
 #include <QDeadlineTimer>
 #include <QGroupBox>
 #include <QLabel>
@@ -302,17 +303,35 @@ TEST_F(Discovery, AFailedPassKeepsDetachedDevicesAndReportsTheLastReplyCode)
     EXPECT_NE(Device(4100), nullptr);
 }
 
-TEST_F(Discovery, ADeviceThatDidNotStartItsBootloaderKeepsTheConnectedStatus)
+struct StartCase {
+    const char* fault;  // for the "START_BOOT_LOADER" exchange
+    const char* line;   // what the pass logs about it, in red
+};
+class StartOutcome : public Discovery, public testing::WithParamInterface<StartCase> {};
+
+TEST_P(StartOutcome, LeavesTheConnectedStatusOnThePanel)
 {
     gxsim::DeviceSetup device = SimDevice("2101", Driver::Ftdi, Mode::Application);
-    device.Faults = {"reply:START\\x20ERROR cmd=start_boot"};
+    device.Faults = {std::string(GetParam().fault) + " cmd=start_boot"};
     sim.Add(device);
     Open();
     ASSERT_NE(Device(2101), nullptr);
     EXPECT_FALSE(Device(2101)->BootloaderStarted);
-    EXPECT_EQ(Device(2101)->Panel->StatusLabel->text(), QStringLiteral("Device connected"));
-    EXPECT_TRUE(Lines().contains(Line("Device    2101\tBootloader error")));
+    // Only a started bootloader changes the status line.
+    const QLabel* status = Device(2101)->Panel->StatusLabel;
+    EXPECT_EQ(status->text(), QStringLiteral("Device connected"));
+    EXPECT_EQ(status->palette().color(QPalette::WindowText),
+              QApplication::palette().color(QPalette::WindowText));
+    EXPECT_TRUE(Lines().contains(Line(GetParam().line)));
+    EXPECT_EQ(LineColour(Line(GetParam().line)), kRed);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Replies, StartOutcome,
+    testing::Values(StartCase{"silent", "Device    2101\tNo reply from device."},
+                    StartCase{"reply:START\\x20ERROR", "Device    2101\tBootloader error"},
+                    StartCase{"reply:WHAT", "Device    2101\tUnknown device reply: WHAT"},
+                    StartCase{"write_fail", "Device    2101\tDriver error"}));
 
 TEST_F(Discovery, AStartedDeviceComesBackInBootloaderModeWhenPluggedInAgain)
 {

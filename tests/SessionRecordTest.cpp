@@ -9,6 +9,10 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <csignal>
+
+#include <sys/resource.h>
+
 namespace {
 SessionRecord Sample(int32_t serial)
 {
@@ -98,6 +102,81 @@ TEST(SessionRecord, ALineAnEarlierCrashLeftUnfinishedStaysApart)
     EXPECT_EQ(lines[1], "{\"time\":\"2026-12-");
     EXPECT_EQ(lines[2], SessionRecordLine(r).chopped(1));
 }
+
+// A file-size limit for as long as the object lives: a write past it stops part-way, for root as
+// for anyone (the signal it raises is ignored meanwhile).
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        if (getrlimit(RLIMIT_FSIZE, &saved_) != 0) return;
+        previous_ = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit small = saved_;
+        small.rlim_cur = bytes;
+        set_ = setrlimit(RLIMIT_FSIZE, &small) == 0;
+    }
+    ~FileSizeLimit()
+    {
+        if (previous_ == SIG_ERR) return;
+        setrlimit(RLIMIT_FSIZE, &saved_);
+        std::signal(SIGXFSZ, previous_);
+    }
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+    bool Set() const { return set_; }
+
+private:
+    rlimit saved_{};
+    void (*previous_)(int) = SIG_ERR;
+    bool set_ = false;
+};
+
+// The whole file, as a std::string so that a failure prints it readably.
+std::string ReadAll(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll().toStdString() : std::string();
+}
+
+struct TakeBackCase {
+    const char* name;
+    QByteArray before;  // the day's file before the append
+    QByteArray joint;   // what ends its last line before the new one
+};
+class WriteCutShort : public testing::TestWithParam<TakeBackCase> {};
+
+TEST_P(WriteCutShort, IsTakenBackWholeAndTheNextAppendStillFits)
+{
+    QTemporaryDir dir;
+    const QString base = dir.path() + QLatin1Char('/');
+    const SessionRecord r = Sample(8);
+    const QString path = DailySessionRecordPath(base, r.When);
+    ASSERT_TRUE(QDir().mkpath(base + "Logs"));
+    {
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(GetParam().before);
+    }
+    {
+        // Room for the joint and a few bytes of the record, not for all of it.
+        const FileSizeLimit limit(static_cast<rlim_t>(GetParam().before.size() + 20));
+        ASSERT_TRUE(limit.Set());
+        EXPECT_FALSE(AppendSessionRecord(base, r));
+    }
+    // Not a byte of it stays, the joint included.
+    EXPECT_EQ(ReadAll(path), GetParam().before.toStdString());
+    ASSERT_TRUE(AppendSessionRecord(base, r));
+    EXPECT_EQ(ReadAll(path),
+              (GetParam().before + GetParam().joint + SessionRecordLine(r)).toStdString());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, WriteCutShort,
+    testing::Values(TakeBackCase{"AfterWholeLines", SessionRecordLine(Sample(7)), ""},
+                    // An earlier crash cut the last line off: the new record would end it first.
+                    TakeBackCase{"AfterAnUnfinishedLine",
+                                 SessionRecordLine(Sample(7)) + "{\"time\":\"2026-12-", "\n"}),
+    [](const testing::TestParamInfo<TakeBackCase>& info) { return std::string(info.param.name); });
 
 TEST(SessionRecord, AFolderThatCannotBeMadeIsAFailureAndLeavesNothing)
 {

@@ -7,6 +7,7 @@
 #include "devices/DeviceList.h"
 #include "firmware/ImagePacking.h"
 #include "platform/OutsideMessages.h"
+#include "platform/WindowThreadCall.h"
 #include "sessions/BootProtocol.h"
 #include "sessions/DevicePanel.h"
 #include "sessions/WriteProcess.h"
@@ -15,6 +16,7 @@
 
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -30,6 +32,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
 #include <set>
 
 namespace {
@@ -38,12 +41,33 @@ using gxsim::Mode;
 
 constexpr uint32_t kBigProcessor = 0x26013F37;    // sectors 10-29, the first at 0xA000
 constexpr uint32_t kSmallProcessor = 0x400FE000;  // 512-byte sectors from 0x4400
+const QColor kBlack(0, 0, 0);
 const QColor kRed(255, 0, 0);
 const QColor kGreen(0, 128, 0);
+// The day the tests' session records are filed under.
+const QDateTime kRecordTime(QDate(2026, 12, 10), QTime(9, 30));
 
 std::vector<uint8_t> EmbeddedPayload()
 {
     return PlaceholderPayload(131072);  // the build packs the embedded image from it
+}
+
+// The lines with their "(% 6d)" elapsed time replaced by "(t)"; times, when given, receives the
+// times in order. A time narrower than six places stays unmasked, so that the comparison shows it.
+QStringList MaskTimes(const QStringList& lines, std::vector<int>* times = nullptr)
+{
+    static const QRegularExpression time(QStringLiteral("^\\(( *\\d+)\\)"));
+    QStringList masked;
+    for (const QString& line : lines) {
+        const QRegularExpressionMatch m = time.match(line);
+        if (!m.hasMatch() || m.capturedLength(1) < 6) {
+            masked << line;
+            continue;
+        }
+        if (times) times->push_back(m.captured(1).trimmed().toInt());
+        masked << QStringLiteral("(t)") + line.mid(m.capturedEnd(0));
+    }
+    return masked;
 }
 
 class WriteSession : public testing::Test {
@@ -154,6 +178,24 @@ protected:
             f.edFWFile->setEditText(path);
             if (prepare) prepare(f);
         });
+    }
+    // Turns the log file on, in the test's own folder, so that every ended session leaves its
+    // record (result code and last device status included).
+    void KeepRecords(TMainForm& f)
+    {
+        f.ExeDirectory = files.path() + QLatin1Char('/');
+        f.LogClock = [] { return kRecordTime; };
+        f.cbWritelogToFile->setChecked(true);
+    }
+    // The session records kept so far, oldest first.
+    std::vector<QJsonObject> Records() const
+    {
+        QFile file(DailySessionRecordPath(files.path() + QLatin1Char('/'), kRecordTime));
+        if (!file.open(QIODevice::ReadOnly)) return {};
+        std::vector<QJsonObject> records;
+        for (const QByteArray& line : file.readAll().split('\n'))
+            if (!line.isEmpty()) records.push_back(QJsonDocument::fromJson(line).object());
+        return records;
     }
     // Fills the device's flash with something other than the erased state, so that a missed erase
     // or a stray write shows.
@@ -269,6 +311,100 @@ TEST_F(WriteSession, AnEmptySectorBetweenWrittenOnesIsSkippedAndCountsForTheProg
     EXPECT_EQ(flash[0x4400], 0x21);
     EXPECT_EQ(flash[0x4800], 0x21);
 }
+
+// ---- The log of a session, line by line ----
+
+struct LogCase {
+    const char* name;
+    Driver driver;
+    std::vector<std::string> faults;
+    const char* panel;
+    // The device's lines from message 15 on, elapsed times masked; a line written in red starts
+    // with "!" here.
+    std::vector<const char*> lines;
+};
+class SessionLog : public WriteSession, public testing::WithParamInterface<LogCase> {};
+
+TEST_P(SessionLog, NamesEveryStepInItsOrderWithRisingTimes)
+{
+    const LogCase& c = GetParam();
+    // Three 512-byte sectors, each one part: 0 and 2 written, 1 left erased between them.
+    gxsim::DeviceSetup device = Boot("3151", c.driver, kSmallProcessor);
+    device.Faults = c.faults;
+    sim.Add(device);
+    std::vector<uint8_t> payload(3 * 512, 0x21);
+    std::fill(payload.begin() + 512, payload.begin() + 1024, 0xFF);
+    OpenWithImage(ImageFile(payload));
+    Write(3151);
+    EXPECT_EQ(Status(3151), QString::fromUtf8(c.panel));
+
+    // The device's lines and their colours, from the press on.
+    const QString prefix = LogLinePrefix(3151);
+    QStringList lines;
+    std::vector<QColor> colours;
+    for (QTextBlock b = form->reLog->document()->firstBlock(); b.isValid(); b = b.next()) {
+        if (!b.text().startsWith(prefix)) continue;
+        lines << b.text().mid(prefix.size());
+        colours.push_back(b.begin().fragment().charFormat().foreground().color());
+    }
+    const qsizetype start = lines.indexOf(QStringLiteral("Starting firmware updating"));
+    ASSERT_GE(start, 0);
+    lines = lines.mid(start);
+    colours.erase(colours.begin(), colours.begin() + start);
+
+    QStringList expected;
+    std::vector<QColor> expectedColours;
+    for (const char* line : c.lines) {
+        const bool red = line[0] == '!';
+        expected << QString::fromUtf8(red ? line + 1 : line);
+        expectedColours.push_back(red ? kRed : kBlack);
+    }
+    std::vector<int> times;
+    EXPECT_EQ(MaskTimes(lines, &times), expected);
+    EXPECT_EQ(colours, expectedColours);
+    // Every time counts from the session's start, the verdict's too: none goes back.
+    EXPECT_EQ(times.size(),
+              static_cast<size_t>(expected.filter(QRegularExpression("^\\(t\\)")).size()));
+    EXPECT_TRUE(std::is_sorted(times.begin(), times.end()));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Writes, SessionLog,
+    testing::Values(
+        LogCase{"Whole",
+                Driver::Vendor,
+                {},
+                "Firmware updating is successfully completed",
+                {"Starting firmware updating", "Updating sectors from 0 to 2",
+                 "(t) Updating sector 0:", "(t) Erasing sector 0...", "(t) Erasing sector 0: ОК",
+                 "(t) Recording sector 0:", "(t)\tPart 0 of 1", "(t) Sector 0 recorded",
+                 "(t) Updating sector 1:", "(t) Sector 1 empty. Skip.",
+                 "(t) Updating sector 2:", "(t) Erasing sector 2...", "(t) Erasing sector 2: ОК",
+                 "(t) Recording sector 2:", "(t)\tPart 0 of 1", "(t) Sector 2 recorded",
+                 "(t)Firmware is successfully loaded"}},
+        // A status other than 131 and 138 fails the erase; the session stops at that sector.
+        LogCase{"EraseRefused",
+                Driver::Ftdi,
+                {"status:130 cmd=6 sector=2"},
+                "Error 5 of firmware updating",
+                {"Starting firmware updating", "Updating sectors from 0 to 2",
+                 "(t) Updating sector 0:", "(t) Erasing sector 0...", "(t) Erasing sector 0: ОК",
+                 "(t) Recording sector 0:", "(t)\tPart 0 of 1", "(t) Sector 0 recorded",
+                 "(t) Updating sector 1:", "(t) Sector 1 empty. Skip.", "(t) Updating sector 2:",
+                 "(t) Erasing sector 2...", "!(t) Erasing sector 2: Error!",
+                 "!(t)Error 5 of firmware updating. Last response code of the device 130"}},
+        // No reply at all: the last status is still the one of the sector before.
+        LogCase{"EraseUnanswered",
+                Driver::Vendor,
+                {"silent cmd=6 sector=2"},
+                "Error 5 of firmware updating",
+                {"Starting firmware updating", "Updating sectors from 0 to 2",
+                 "(t) Updating sector 0:", "(t) Erasing sector 0...", "(t) Erasing sector 0: ОК",
+                 "(t) Recording sector 0:", "(t)\tPart 0 of 1", "(t) Sector 0 recorded",
+                 "(t) Updating sector 1:", "(t) Sector 1 empty. Skip.", "(t) Updating sector 2:",
+                 "(t) Erasing sector 2...", "!(t) Erasing sector 2: Error!",
+                 "!(t)Error 5 of firmware updating. Last response code of the device 128"}}),
+    [](const testing::TestParamInfo<LogCase>& info) { return std::string(info.param.name); });
 
 TEST_F(WriteSession, AProtectedSectorIsLoggedAndTheSessionGoesOn)
 {
@@ -647,6 +783,47 @@ TEST_F(WriteSession, TheEndOfASessionRemovesItsOwnRecordNotTheFirstOfItsNumber)
     EXPECT_EQ(Lines().count(Line("Device      -1\tDevice disconnected")), 1);
 }
 
+TEST_F(WriteSession, ADeviceFoundGoneRightAfterItsSessionEndedGoesWithThatPass)
+{
+    // The session's end is handled while a pass still lists the devices; the pass then finds the
+    // device gone and marks it detached, from its own thread. (Run under ThreadSanitizer, this
+    // also shows whether the end handler reads the detached flag under the device list's lock.)
+    sim.Add(Boot("4501", Driver::Vendor, kSmallProcessor));
+    OpenWithImage(ImageFile(std::vector<uint8_t>(512, 0x45)));
+    sim.ClearJournal("4501");
+    TDevEntry* device = Device(4501);
+    ASSERT_NE(device, nullptr);
+    device->Panel->UpdateButton->click();
+    // Served call by call until the device is closed: then only the session's end handler waits.
+    const auto closed = [&] {
+        const std::vector<gxsim::JournalEntry> journal = sim.Journal("4501");
+        return !journal.empty() && journal.back().Kind == "close";
+    };
+    bool ended = false;
+    for (int call = 0; call < 50 && !ended; ++call) {
+        ASSERT_TRUE(WaitUnserved([] { return PendingWindowThreadCalls() == 1; }));
+        ended = closed();
+        if (!ended) ServeWindowThreadCalls(form.get());
+    }
+    ASSERT_TRUE(ended);
+
+    sim.Unplug("4501");
+    // A new FTDI device whose description the driver reads only at its fourth list: the pass
+    // lists for some 300 ms before it compares what it found with the known devices.
+    gxsim::DeviceSetup late = SimDevice("4502", Driver::Ftdi);
+    late.LateDescription = 3;
+    sim.Add(late);
+    form->StartScan();
+    ASSERT_NE(form->CurrentScan, nullptr);
+    EXPECT_EQ(ServeWindowThreadCalls(form.get()), 1u);  // the session's end, while the pass lists
+    EXPECT_EQ(Device(4501), device);                    // not known to be gone yet: it stays
+    EXPECT_EQ(Status(4501), QStringLiteral("Firmware updating is successfully completed"));
+    ASSERT_TRUE(WaitPassEnd());
+    EXPECT_EQ(Device(4501), nullptr);  // the pass that found it gone removed it
+    EXPECT_EQ(Lines().count(Line("Device    4501\tDevice disconnected")), 1);
+    EXPECT_NE(Device(4502), nullptr);
+}
+
 TEST_F(WriteSession, SixteenDevicesAtOnceAreEachWrittenByteForByte)
 {
     std::vector<std::string> serials;
@@ -676,14 +853,25 @@ TEST_F(WriteSession, SixteenDevicesAtOnceAreEachWrittenByteForByte)
 
 // ---- Faults of the device and its cable ----
 
+// The commands of the table below.
+constexpr int kErase = CMD_ERASE_SECTOR_V2;
+constexpr int kPart = CMD_WRITE_PART_V2;
+constexpr int kFinish = CMD_FINISH;
+constexpr int kAbort = CMD_ABORT;
+constexpr int kStart = CMD_START_APPLICATION;
+
+const char* const kSucceeded = "Firmware updating is successfully completed";
+
 struct FaultCase {
     const char* name;
-    std::vector<std::string> faults;  // on a device with two sectors of one part each
-    bool openFails;
-    uint32_t unplugAfterParts;
-    std::set<int> codes;    // the session's possible result codes (0: success)
-    int lastStatus;         // -1: not checked
-    std::vector<int> tail;  // the last commands the device received; empty: not checked
+    std::vector<std::string> faults{};  // on a device with two sectors of one part each
+    bool openFails = false;
+    uint32_t unplugAfterParts = 0;
+    bool startApplication = false;  // "Start application" ticked
+    int code = 0;                   // the session's result code
+    int lastStatus = 0;             // of the last erase or part reply that passed the header test
+    const char* panel = kSucceeded;
+    std::vector<int> commands{};  // every packet the device received during the session, in order
 };
 class Faults : public WriteSession,
                public testing::WithParamInterface<std::tuple<FaultCase, Driver>> {};
@@ -695,128 +883,193 @@ TEST_P(Faults, EndAsTheProtocolSays)
     device.Faults = c.faults;
     device.UnplugAfterParts = c.unplugAfterParts;
     sim.Add(device);
-    OpenWithImage(ImageFile(std::vector<uint8_t>(1024, 0x71)));
+    OpenWithImage(ImageFile(std::vector<uint8_t>(1024, 0x71)), [&](TMainForm& f) {
+        KeepRecords(f);
+        f.cbStartApp->setChecked(c.startApplication);
+    });
     if (c.openFails) sim.Set("4301", [](gxsim::DeviceSetup& d) { d.OpenFails = true; });
     sim.ClearJournal("4301");
-    TDevEntry* record = Device(4301);
-    int code = -1;
-    uint32_t last = 0;
-    // Seen in the verdict line: "(  ms)Error N of firmware updating. Last response code of the
-    // device S", or the success line.
-    record->Panel->UpdateButton->click();
-    ASSERT_TRUE(WaitFor([&] { return Ended(record); }, 60000));
-    for (const QString& line : LinesOf(4301)) {
-        const QRegularExpressionMatch m =
-            QRegularExpression(QStringLiteral("\\)Error (\\d+) of firmware updating\\. Last "
-                                              "response code of the device (\\d+)$"))
-                .match(line);
-        if (m.hasMatch()) {
-            code = m.captured(1).toInt();
-            last = m.captured(2).toUInt();
-        } else if (line.contains(QStringLiteral(")Firmware is successfully loaded"))) {
-            code = 0;
-        } else if (line == QStringLiteral("Device settings are protected")) {
-            code = kWritePartFailed;  // the lock messages stand for the code
-            last = STATUS_DEVICE_LOCKED;
-        }
-    }
-    EXPECT_TRUE(c.codes.count(code)) << "code " << code;
-    if (c.lastStatus >= 0) {
-        EXPECT_EQ(last, static_cast<uint32_t>(c.lastStatus));
-    }
-    if (code != 0 && Device(4301)) {
-        EXPECT_TRUE(Status(4301).startsWith(QStringLiteral("Error ")) ||
-                    Status(4301) == QStringLiteral("Device is locked"))
-            << Status(4301).toStdString();
-    }
-    if (!c.tail.empty()) {
-        std::vector<int> commands = Commands("4301");
-        ASSERT_GE(commands.size(), c.tail.size());
-        commands.erase(commands.begin(), commands.end() - static_cast<long>(c.tail.size()));
-        EXPECT_EQ(commands, c.tail);
-    }
-    // Whatever happened, a failure never finishes the device, and the channel is closed.
-    if (code != 0) {
-        EXPECT_EQ(Count("4301", CMD_FINISH), 0);
-    }
+    // Nothing in this process listens for the simulator's device-change message, so no pass runs
+    // meanwhile: a device that unplugs itself is never found gone, and its session ends by the
+    // failed exchange, not by a stop request.
+    Write(4301);
+    ASSERT_NE(Device(4301), nullptr);
+
+    const std::vector<QJsonObject> records = Records();
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].value("result").toInt(-1), c.code);
+    EXPECT_EQ(records[0].value("last_status").toInt(-1), c.lastStatus);
+    EXPECT_EQ(Status(4301), QString::fromUtf8(c.panel));
+    EXPECT_EQ(StatusColour(4301), c.code == 0 ? kGreen : kRed);
+    // The verdict's line: the lock message wins whatever the code.
+    const QString verdict =
+        c.code == 0 ? QStringLiteral("(t)Firmware is successfully loaded")
+        : c.lastStatus == STATUS_DEVICE_LOCKED
+            ? QStringLiteral("Device settings are protected")
+            : QStringLiteral(
+                  "(t)Error %1 of firmware updating. Last response code of the device %2")
+                  .arg(c.code)
+                  .arg(c.lastStatus);
+    EXPECT_EQ(MaskTimes(LinesOf(4301)).last(), verdict);
+    EXPECT_EQ(LinesOf(4301).contains(QStringLiteral("Sending command to application starting")),
+              c.code == 0 && c.startApplication);
+
+    EXPECT_EQ(Commands("4301"), c.commands);
+    // However it ended, the session closed the device last (a refused open leaves nothing open).
     const std::vector<gxsim::JournalEntry> journal = sim.Journal("4301");
-    if (!journal.empty() && !c.openFails) {
-        EXPECT_TRUE(journal.back().Kind == "close" || journal.back().Kind == "unplugged")
-            << journal.back().Line;
-    }
+    ASSERT_FALSE(journal.empty());
+    EXPECT_EQ(journal.back().Kind, c.openFails ? "open_refused" : "close") << journal.back().Line;
 }
 
+// Without a fault the device receives: erase 0, part 0, erase 1, part 1, finish. A split reply
+// comes as 7 bytes, then the other 7 400 ms later, inside the next attempt's read: that read takes
+// the stale half and the new reply's first half, whose lengths fail the header test at once.
 const FaultCase kFaultCases[] = {
-    {"SilentErase",
-     {"silent cmd=6 sector=0"},
-     false,
-     0,
-     {kWriteEraseFailed},
-     0,
-     {CMD_ERASE_SECTOR_V2, CMD_ERASE_SECTOR_V2, CMD_ERASE_SECTOR_V2, CMD_ABORT}},
-    {"EraseAnsweredAtTheSecondAttempt",
-     {"silent cmd=6 sector=0 attempt=1"},
-     false,
-     0,
-     {0},
-     -1,
-     {CMD_WRITE_PART_V2, CMD_FINISH}},
-    {"ShortPartReplies",
-     {"short:13 cmd=7 sector=1"},
-     false,
-     0,
-     {kWritePartFailed},
-     128,
-     {CMD_WRITE_PART_V2, CMD_WRITE_PART_V2, CMD_WRITE_PART_V2, CMD_ABORT}},
-    {"OneShortPartReply", {"short:13 cmd=7 attempt=1"}, false, 0, {0}, -1, {}},
-    {"EraseEchoesAnotherSector",
-     {"wrong_sector cmd=6 sector=1"},
-     false,
-     0,
-     {kWriteEraseFailed},
-     128,
-     {CMD_ERASE_SECTOR_V2, CMD_ABORT}},
-    {"PartEchoesAnotherAddress",
-     {"wrong_address cmd=7"},
-     false,
-     0,
-     {kWritePartFailed},
-     128,
-     {CMD_WRITE_PART_V2, CMD_ABORT}},
-    {"EraseRefused",
-     {"status:130 cmd=6"},
-     false,
-     0,
-     {kWriteEraseFailed},
-     130,
-     {CMD_ERASE_SECTOR_V2, CMD_ABORT}},
-    {"PartLocked",
-     {"status:138 cmd=7"},
-     false,
-     0,
-     {kWritePartFailed},
-     138,
-     {CMD_WRITE_PART_V2, CMD_ABORT}},
-    {"WrongPacketLength",
-     {"packet_length:20 cmd=7"},
-     false,
-     0,
-     {kWritePartFailed},
-     128,
-     {CMD_WRITE_PART_V2, CMD_ABORT}},
-    {"BadReplyChecksum", {"bad_checksum"}, false, 0, {0}, -1, {CMD_WRITE_PART_V2, CMD_FINISH}},
-    {"FailingWrites",
-     {"write_fail cmd=7"},
-     false,
-     0,
-     {kWritePartFailed},
-     128,
-     {CMD_ERASE_SECTOR_V2, CMD_ABORT}},
-    {"OneFailingWrite", {"write_fail cmd=7 attempt=1"}, false, 0, {0}, -1, {}},
-    {"SplitControlReply", {"split:7 cmd=11"}, false, 0, {0}, -1, {CMD_FINISH}},
-    {"SilentFinish", {"silent cmd=11"}, false, 0, {0}, -1, {CMD_FINISH}},
-    {"UnpluggedAfterAPart", {}, false, 1, {kWritePartFailed, kWriteStopped}, -1, {}},
-    {"OpenFails", {}, true, 0, {kWriteOpenFailed}, 0, {}},
+    {.name = "SilentErase",
+     .faults = {"silent cmd=6 sector=0"},
+     .code = kWriteEraseFailed,
+     .panel = "Error 5 of firmware updating",
+     .commands = {kErase, kErase, kErase, kAbort}},
+    {.name = "EraseAnsweredAtTheSecondAttempt",
+     .faults = {"silent cmd=6 sector=0 attempt=1"},
+     .lastStatus = STATUS_ACCEPTED,
+     .commands = {kErase, kErase, kPart, kErase, kPart, kFinish}},
+    {.name = "ShortEraseReplies",
+     .faults = {"short:13 cmd=6 sector=1"},
+     .code = kWriteEraseFailed,
+     .lastStatus = STATUS_ACCEPTED,
+     .panel = "Error 5 of firmware updating",
+     .commands = {kErase, kPart, kErase, kErase, kErase, kAbort}},
+    {.name = "SplitEraseReply",
+     .faults = {"split:7:400 cmd=6 sector=0"},
+     .code = kWriteEraseFailed,
+     .panel = "Error 5 of firmware updating",
+     .commands = {kErase, kErase, kAbort}},
+    {.name = "EraseEchoesAnotherSector",
+     .faults = {"wrong_sector cmd=6 sector=1"},
+     .code = kWriteEraseFailed,
+     .lastStatus = STATUS_ACCEPTED,
+     .panel = "Error 5 of firmware updating",
+     .commands = {kErase, kPart, kErase, kAbort}},
+    {.name = "EraseRefused",
+     .faults = {"status:130 cmd=6"},
+     .code = kWriteEraseFailed,
+     .lastStatus = 130,
+     .panel = "Error 5 of firmware updating",
+     .commands = {kErase, kAbort}},
+    {.name = "SilentPart",
+     .faults = {"silent cmd=7 sector=1"},
+     .code = kWritePartFailed,
+     .lastStatus = STATUS_ACCEPTED,
+     .panel = "Error 6 of firmware updating",
+     .commands = {kErase, kPart, kErase, kPart, kPart, kPart, kAbort}},
+    {.name = "ShortPartReplies",
+     .faults = {"short:13 cmd=7 sector=1"},
+     .code = kWritePartFailed,
+     .lastStatus = STATUS_ACCEPTED,
+     .panel = "Error 6 of firmware updating",
+     .commands = {kErase, kPart, kErase, kPart, kPart, kPart, kAbort}},
+    {.name = "OneShortPartReply",
+     .faults = {"short:13 cmd=7 attempt=1"},
+     .lastStatus = STATUS_ACCEPTED,
+     .commands = {kErase, kPart, kPart, kErase, kPart, kPart, kFinish}},
+    {.name = "SplitPartReply",
+     .faults = {"split:7:400 cmd=7 sector=1"},
+     .code = kWritePartFailed,
+     .lastStatus = STATUS_ACCEPTED,
+     .panel = "Error 6 of firmware updating",
+     .commands = {kErase, kPart, kErase, kPart, kPart, kAbort}},
+    {.name = "PartEchoesAnotherAddress",
+     .faults = {"wrong_address cmd=7"},
+     .code = kWritePartFailed,
+     .lastStatus = STATUS_ACCEPTED,
+     .panel = "Error 6 of firmware updating",
+     .commands = {kErase, kPart, kAbort}},
+    {.name = "PartOtherStatus",
+     .faults = {"status:129 cmd=7 sector=1"},
+     .code = kWritePartFailed,
+     .lastStatus = 129,
+     .panel = "Error 6 of firmware updating",
+     .commands = {kErase, kPart, kErase, kPart, kAbort}},
+    {.name = "PartLocked",
+     .faults = {"status:138 cmd=7"},
+     .code = kWritePartFailed,
+     .lastStatus = STATUS_DEVICE_LOCKED,
+     .panel = "Device is locked",
+     .commands = {kErase, kPart, kAbort}},
+    {.name = "WrongPacketLength",
+     .faults = {"packet_length:20 cmd=7"},
+     .code = kWritePartFailed,
+     .lastStatus = STATUS_ACCEPTED,
+     .panel = "Error 6 of firmware updating",
+     .commands = {kErase, kPart, kAbort}},
+    {.name = "BadReplyChecksum",
+     .faults = {"bad_checksum"},
+     .lastStatus = STATUS_ACCEPTED,
+     .commands = {kErase, kPart, kErase, kPart, kFinish}},
+    // The driver refuses every write of a part: the device gets none of them.
+    {.name = "FailingWrites",
+     .faults = {"write_fail cmd=7"},
+     .code = kWritePartFailed,
+     .lastStatus = STATUS_ACCEPTED,
+     .panel = "Error 6 of firmware updating",
+     .commands = {kErase, kAbort}},
+    {.name = "OneFailingWrite",
+     .faults = {"write_fail cmd=7 attempt=1"},
+     .lastStatus = STATUS_ACCEPTED,
+     .commands = {kErase, kPart, kErase, kPart, kFinish}},
+    {.name = "SplitControlReply",
+     .faults = {"split:7 cmd=11"},
+     .lastStatus = STATUS_ACCEPTED,
+     .commands = {kErase, kPart, kErase, kPart, kFinish}},
+    {.name = "SilentFinish",
+     .faults = {"silent cmd=11"},
+     .lastStatus = STATUS_ACCEPTED,
+     .commands = {kErase, kPart, kErase, kPart, kFinish}},
+    // The reply to the abort is not examined, and an abort that never arrives changes nothing.
+    {.name = "SilentAbort",
+     .faults = {"status:130 cmd=6 sector=1", "silent cmd=12"},
+     .code = kWriteEraseFailed,
+     .lastStatus = 130,
+     .panel = "Error 5 of firmware updating",
+     .commands = {kErase, kPart, kErase, kAbort}},
+    {.name = "AbortNotWritten",
+     .faults = {"status:130 cmd=6 sector=1", "write_fail cmd=12"},
+     .code = kWriteEraseFailed,
+     .lastStatus = 130,
+     .panel = "Error 5 of firmware updating",
+     .commands = {kErase, kPart, kErase}},
+    // The start command follows whatever became of the finish command, and its own reply is not
+    // examined either.
+    {.name = "SilentStartApplication",
+     .faults = {"silent cmd=13"},
+     .startApplication = true,
+     .lastStatus = STATUS_ACCEPTED,
+     .commands = {kErase, kPart, kErase, kPart, kFinish, kStart}},
+    {.name = "StartApplicationRefused",
+     .faults = {"status:130 cmd=13"},
+     .startApplication = true,
+     .lastStatus = STATUS_ACCEPTED,
+     .commands = {kErase, kPart, kErase, kPart, kFinish, kStart}},
+    {.name = "StartApplicationAfterAnUnwrittenFinish",
+     .faults = {"write_fail cmd=11"},
+     .startApplication = true,
+     .lastStatus = STATUS_ACCEPTED,
+     .commands = {kErase, kPart, kErase, kPart, kStart}},
+    // The device vanishes when its second part arrives: every attempt of that part finds it gone,
+    // the part fails (code 6), and the abort cannot be sent. Were a pass to notice the unplug
+    // while an FTDI read still waited, the stop would end the session with code 2 instead.
+    {.name = "UnpluggedAfterAPart",
+     .unplugAfterParts = 1,
+     .code = kWritePartFailed,
+     .lastStatus = STATUS_ACCEPTED,
+     .panel = "Error 6 of firmware updating",
+     .commands = {kErase, kPart, kErase}},
+    {.name = "OpenFails",
+     .openFails = true,
+     .code = kWriteOpenFailed,
+     .panel = "Error 7 of firmware updating",
+     .commands = {}},
 };
 
 INSTANTIATE_TEST_SUITE_P(Rules, Faults,
@@ -831,33 +1084,82 @@ INSTANTIATE_TEST_SUITE_P(Rules, Faults,
 
 TEST_F(WriteSession, ClosingTheWindowAbortsEverySessionBeforeAnyRecordGoes)
 {
-    // One device writes on, one goes silent in mid-write, one waits in a progress hand-over that
-    // the window thread does not serve.
-    sim.Add(Boot("4401", Driver::Ftdi));
-    gxsim::DeviceSetup silent = Boot("4402", Driver::Ftdi);
-    silent.Faults = {"silent cmd=7 sector=11"};
-    sim.Add(silent);
-    sim.Add(Boot("4403", Driver::Vendor));
-    Open();
-    for (int32_t serial : {4401, 4402, 4403}) Device(serial)->Panel->UpdateButton->click();
-    ASSERT_TRUE(WaitForPart(sim, "4402", 11));
-    ASSERT_TRUE(WaitForPart(sim, "4401", 11));
-    // From here on nothing serves the window thread until the window closes.
-    QThread::msleep(50);
-    form.reset();
-    for (const char* serial : {"4401", "4402", "4403"}) {
-        const std::vector<gxsim::JournalEntry> journal = sim.Journal(serial);
-        ASSERT_FALSE(journal.empty()) << serial;
-        EXPECT_EQ(journal.back().Kind, "close") << serial;
-        const std::vector<gxsim::JournalEntry> packets = sim.Journal(serial, "packet");
-        ASSERT_FALSE(packets.empty()) << serial;
-        EXPECT_EQ(packets.back().Command(), CMD_ABORT) << serial;
-        for (const gxsim::JournalEntry& p : packets) EXPECT_NE(p.Command(), CMD_FINISH) << serial;
+    // Four sessions when the window closes: 4401 waits in its progress hand-over, 4403 in
+    // whichever hand-over it has reached, and 4402 (FTDI) and 4404 (vendor library) in their
+    // first part, for devices that have gone silent and answer not even the abort.
+    const std::vector<std::string> all = {"4401", "4402", "4403", "4404"};
+    const std::vector<std::string> silent = {"4402", "4404"};
+    for (const std::string& serial : all) {
+        gxsim::DeviceSetup device =
+            Boot(serial, serial == "4401" || serial == "4402" ? Driver::Ftdi : Driver::Vendor);
+        if (std::count(silent.begin(), silent.end(), serial))
+            device.Faults = {"silent cmd=7", "silent cmd=12"};
+        sim.Add(device);
     }
-    // The silent part was not asked again: the stop cut its wait short.
-    int silentParts = 0;
-    for (const gxsim::JournalEntry& p : sim.Journal("4402", "packet"))
-        if (p.Command() == CMD_WRITE_PART_V2 && p.Sector() == 11) ++silentParts;
-    EXPECT_EQ(silentParts, 1);
+    // Two sectors of 4 KB, 16 parts: every part moves the progress bar.
+    OpenWithImage(ImageFile(std::vector<uint8_t>(8192, 0x77)),
+                  [&](TMainForm& f) { KeepRecords(f); });
+    for (const std::string& serial : all) sim.ClearJournal(serial);
+
+    const auto parts = [&](std::string_view serial) { return Count(serial, CMD_WRITE_PART_V2); };
+    // Every session waits for the window thread, or for its silent device.
+    const auto held = [&] {
+        const auto waitingForDevice = std::count_if(
+            silent.begin(), silent.end(), [&](const std::string& s) { return parts(s) > 0; });
+        return PendingWindowThreadCalls() + static_cast<size_t>(waitingForDevice) == all.size();
+    };
+    // From the presses on, the window thread serves the sessions in rounds only: a round lets
+    // each waiting session go on to its next hand-over, and the next round begins once all are
+    // held again. All four take the same steps, so the silent devices get their first part in
+    // the round in which 4401 sends its own; 4401 then waits in the hand-over that follows a
+    // part, the progress update, until the window closes.
+    for (const std::string& serial : all) Device(std::stoi(serial))->Panel->UpdateButton->click();
+    bool partSent = false;
+    for (int round = 0; round < 50 && !partSent; ++round) {
+        ASSERT_TRUE(WaitUnserved(held))
+            << "round " << round << ": " << PendingWindowThreadCalls() << " calls waiting";
+        partSent = parts("4401") > 0;
+        if (!partSent) ServeWindowThreadCalls(form.get());
+    }
+    ASSERT_TRUE(partSent);
+    EXPECT_EQ(parts("4401"), 1);
+    EXPECT_EQ(Device(4401)->Panel->Progress->value(), 0);  // its update has not been served
+    for (const std::string& serial : silent) EXPECT_EQ(parts(serial), 1) << serial;
+
+    QElapsedTimer closing;
+    closing.start();
+    form.reset();
+    // Expected: about a second. The stop ends the FTDI reads at once; a vendor read cannot be cut
+    // short, so the close waits for the rest of 4404's unanswered part (500 ms at most) and for
+    // its unanswered abort (500 ms). The bound only guards against a hang.
+    EXPECT_LT(closing.elapsed(), 10000);
+
+    for (const std::string& serial : all) {
+        const std::vector<gxsim::JournalEntry> journal = sim.Journal(serial);
+        // The abort is the last packet; after it the channel's close (FTDI resets the chip
+        // first), and nothing after the close.
+        const auto abort =
+            std::find_if(journal.rbegin(), journal.rend(),
+                         [](const gxsim::JournalEntry& e) { return e.Kind == "packet"; });
+        ASSERT_NE(abort, journal.rend()) << serial;
+        EXPECT_EQ(abort->Command(), CMD_ABORT) << serial;
+        std::vector<std::string> after;
+        for (auto e = abort.base(); e != journal.end(); ++e) after.push_back(e->Kind);
+        const std::vector<std::string> closing = sim.Device(serial).Kind == Driver::Ftdi
+                                                     ? std::vector<std::string>{"reset", "close"}
+                                                     : std::vector<std::string>{"close"};
+        EXPECT_EQ(after, closing) << serial;
+        EXPECT_EQ(Count(serial, CMD_FINISH), 0) << serial;
+    }
+    // The silent parts were not asked again: each stop came within the first attempt.
+    for (const std::string& serial : silent) EXPECT_EQ(parts(serial), 1) << serial;
+    // Every session ended by the stop, and its end was handled by the closing window.
+    std::map<int, int> results;
+    for (const QJsonObject& record : Records())
+        results[record.value("serial").toInt()] = record.value("result").toInt(-1);
+    EXPECT_EQ(results, (std::map<int, int>{{4401, kWriteStopped},
+                                           {4402, kWriteStopped},
+                                           {4403, kWriteStopped},
+                                           {4404, kWriteStopped}}));
 }
 }  // namespace
