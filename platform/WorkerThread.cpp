@@ -29,6 +29,7 @@ void TWorkerThread::run()
     systemThread_.store(CurrentSystemThreadId());
     StartTick = TickCount();
     Execute();
+    bodyEnded_.store(true, std::memory_order_release);
     HandOver([this] { OnTerminate(); });
     // Nothing after the termination handler: the window may free what the worker used.
 }

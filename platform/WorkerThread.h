@@ -53,6 +53,10 @@ public:
 
     QObject* Window() const { return window_; }
 
+    // True once Execute has returned. What the body left in the object is safe to read after
+    // this reads true, also where no termination handler ran to hand it over (the window gone).
+    bool BodyEnded() const noexcept { return bodyEnded_.load(std::memory_order_acquire); }
+
 protected:
     // The worker's body, on its own thread.
     virtual void Execute() = 0;
@@ -66,6 +70,7 @@ private:
 
     QObject* const window_;
     std::atomic<bool> stopRequested_{false};
+    std::atomic<bool> bodyEnded_{false};
     std::atomic<uint64_t> systemThread_{0};  // set by the thread itself
     WorkerRegistry* registry_ = nullptr;     // window thread only
 };

@@ -113,6 +113,9 @@ TEST_P(FailedLoad, IsCode1AndTheDeviceIsNotOpened)
         host.DestroyWindow();
         s->start();
         ASSERT_TRUE(s->wait(20000));
+        // Read through the worker's own flag: the thread's end as Qt reports it is not an order
+        // ThreadSanitizer can see.
+        ASSERT_TRUE(s->BodyEnded());
         EXPECT_EQ(s->ErrorCode, kWriteLoadFailed);
         EXPECT_TRUE(host.Sessions.empty());  // no termination handler without a window
     } else {

@@ -216,6 +216,7 @@ TEST_F(WorkerThreads, AWorkerWhoseWindowIsGoneLoadsNoFirmware)
     host.DestroyWindow();
     worker.start();
     ASSERT_TRUE(worker.wait(20000));
+    ASSERT_TRUE(worker.BodyEnded());  // orders the read below for ThreadSanitizer too
     EXPECT_FALSE(loaded);
     EXPECT_EQ(loads, 0);
 }
