@@ -15,6 +15,7 @@ void FuzzFirmwareImage(const uint8_t* data, size_t size);
 void FuzzDeviceText(const uint8_t* data, size_t size);
 void FuzzSettingsFile(const uint8_t* data, size_t size);
 void FuzzOutsideMessages(const uint8_t* data, size_t size);
+void FuzzDeviceReplies(const uint8_t* data, size_t size);
 
 struct FuzzTarget {
     std::string_view Name;
