@@ -143,6 +143,17 @@ TEST(IniFile, TextEncodings)
     IniFile(path).WriteString("COMMON", "A", cyrillic);
     EXPECT_EQ(ReadAll(path), QByteArray("\xEF\xBB\xBF") +
                                  (QStringLiteral("[COMMON]\nA=") + cyrillic + "\n").toUtf8());
+
+    // A second mark after the first is the file's text: a rewrite keeps it, so what is read from
+    // the file does not change with the rewrite.
+    for (const QByteArray& marked : {QByteArray("\xEF\xBB\xBF\xEF\xBB\xBF[COMMON]\nA=1\n"),
+                                     Utf16Le(QString::fromUtf16(u"\uFEFF[COMMON]\r\nA=1\r\n"))}) {
+        WriteAll(path, marked);
+        const bool before = IniFile(path).HasKey("COMMON", "A");
+        IniFile(path).WriteString("OTHER", "B", "2");
+        EXPECT_TRUE(ReadAll(path).startsWith(marked)) << marked.toHex().toStdString();
+        EXPECT_EQ(IniFile(path).HasKey("COMMON", "A"), before) << marked.toHex().toStdString();
+    }
 }
 
 // ---- The three window routines, on a window that was never shown.
