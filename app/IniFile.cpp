@@ -73,14 +73,21 @@ bool IniFile::Load()
     const QByteArray bytes = file.readAll();
     if (file.error() != QFileDevice::NoError) return false;
 
+    // The one mark is taken off here; a second one after it is text and stays, as the rewrite
+    // puts back exactly one mark (the decoders would otherwise drop it, and every rewrite would
+    // lose one more).
     QString text;
     if (bytes.startsWith("\xFF\xFE")) {
         encoding_ = Encoding::Utf16Le;
-        QStringDecoder decode(QStringConverter::Utf16LE);
+        QStringDecoder decode(QStringConverter::Utf16LE, QStringConverter::Flag::ConvertInitialBom);
         text = decode(QByteArrayView(bytes).sliced(2));
     } else if (bytes.startsWith("\xEF\xBB\xBF")) {
         encoding_ = Encoding::Utf8Bom;
-        text = QString::fromUtf8(QByteArrayView(bytes).sliced(3));
+        // Stateless: a sequence cut off at the end reads as a replacement character.
+        QStringDecoder decode(
+            QStringConverter::Utf8,
+            QStringConverter::Flag::Stateless | QStringConverter::Flag::ConvertInitialBom);
+        text = decode(QByteArrayView(bytes).sliced(3));
     } else {
         QStringDecoder decode(QStringConverter::Utf8);
         text = decode(bytes);

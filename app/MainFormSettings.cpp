@@ -11,12 +11,6 @@
 #include <QScreen>
 
 namespace {
-const QString kCommon = QStringLiteral("COMMON");
-const QString kFiles = QStringLiteral("FILES");
-const QString kLanguage = QStringLiteral("Language");
-const QString kMainForm = QStringLiteral("MainForm");
-const QString kLastFile = QStringLiteral("LastFile");
-
 QRect VirtualDesktop()
 {
     const QScreen* screen = QGuiApplication::primaryScreen();
@@ -72,32 +66,26 @@ void TMainForm::PrepareSettings()
     // file's write error below.
     QDir().mkpath(SettingsFolder());
     IniFile ini(SettingsFilePath());
-    if (!ini.HasKey(kCommon, kLanguage)) ini.WriteString(kCommon, kLanguage, QString());
+    if (!ini.HasKey(kSettingsCommon, kSettingsLanguage))
+        ini.WriteString(kSettingsCommon, kSettingsLanguage, QString());
 }
 
 void TMainForm::LoadSettings()
 {
-    QString placement;
-    {
-        const IniFile ini(SettingsFilePath());
-        placement = ini.ReadString(kCommon, kMainForm, QString());
-        CurrentLanguage = LanguageFromSetting(
-            ini.ReadString(kCommon, kLanguage, QStringLiteral("Russian")), SystemUiLanguageId());
+    const SettingsFileValues values =
+        ReadSettingsFile(IniFile(SettingsFilePath()), SystemUiLanguageId());
+    CurrentLanguage = values.language;
 
-        // Adding the first item to an empty list would make it the box's text: the text stays
-        // what it was, and only an empty one takes the last used file.
-        const QString text = edFWFile->currentText();
-        for (const QString& key : ini.KeyNames(kFiles)) {
-            const QString file = ini.ReadString(kFiles, key, QString());
-            if (!file.isEmpty()) edFWFile->addItem(file);
-        }
-        edFWFile->setCurrentIndex(-1);
-        edFWFile->setEditText(text);
-        if (text.isEmpty()) edFWFile->setEditText(ini.ReadString(kCommon, kLastFile, QString()));
-    }
+    // Adding the first item to an empty list would make it the box's text: the text stays what it
+    // was, and only an empty one takes the last used file.
+    const QString text = edFWFile->currentText();
+    for (const QString& file : values.recentFiles) edFWFile->addItem(file);
+    edFWFile->setCurrentIndex(-1);
+    edFWFile->setEditText(text);
+    if (text.isEmpty()) edFWFile->setEditText(values.lastFile);
 
-    MainFormValues v;
-    if (ScanMainFormValue(placement, v) < 4) return;
+    if (values.placementNumbers < 4) return;
+    const MainFormValues& v = values.placement;
     const QRect desktop = VirtualDesktop();
     QPoint position = pos();
     if (v[0] >= 0 && v[0] < desktop.width() - 100) position.setX(v[0]);
@@ -120,12 +108,12 @@ void TMainForm::SaveSettings()
     IniFile ini(SettingsFilePath());
     const QPoint position = pos();
     ini.WriteString(
-        kCommon, kMainForm,
+        kSettingsCommon, kSettingsMainForm,
         FormatMainFormValue(
             {position.x(), position.y(), width(), height(), cbAutoWrite->isChecked() ? 1 : 0,
              LogHeight(), cbWritelogToFile->isChecked() ? 1 : 0, cbStartApp->isChecked() ? 1 : 0}));
-    ini.WriteString(kCommon, kLastFile, edFWFile->currentText());
+    ini.WriteString(kSettingsCommon, kSettingsLastFile, edFWFile->currentText());
     // The section is not cleared: entries beyond the current count stay in the file.
     for (int i = 0; i < edFWFile->count(); ++i)
-        ini.WriteString(kFiles, QString::number(i), edFWFile->itemText(i));
+        ini.WriteString(kSettingsFiles, QString::number(i), edFWFile->itemText(i));
 }

@@ -1,5 +1,6 @@
 #include "app/Settings.h"
 
+#include "app/IniFile.h"
 #include "app/Language.h"
 #include "app/LogFormat.h"
 #include "devices/ScanInts.h"
@@ -30,4 +31,20 @@ QString FormatMainFormValue(const MainFormValues& v)
 {
     return FormatLogText(QString::fromLatin1(kMainFormFormat),
                          {v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7]});
+}
+
+SettingsFileValues ReadSettingsFile(const IniFile& ini, int systemLanguageId)
+{
+    SettingsFileValues values;
+    values.language = LanguageFromSetting(
+        ini.ReadString(kSettingsCommon, kSettingsLanguage, QStringLiteral("Russian")),
+        systemLanguageId);
+    for (const QString& key : ini.KeyNames(kSettingsFiles)) {
+        const QString file = ini.ReadString(kSettingsFiles, key, QString());
+        if (!file.isEmpty()) values.recentFiles << file;
+    }
+    values.lastFile = ini.ReadString(kSettingsCommon, kSettingsLastFile, QString());
+    values.placementNumbers = ScanMainFormValue(
+        ini.ReadString(kSettingsCommon, kSettingsMainForm, QString()), values.placement);
+    return values;
 }

@@ -1,32 +1,45 @@
-// libFuzzer target for the firmware image parser. Besides memory and undefined-behaviour faults it
-// traps on a broken promise of the parser: an accepted image gives exactly one block with
-// FlashAddress -1 that fits inside the input; a refused one gives none.
+// The firmware image container, as the Read button and a write session's load parse an image file.
+// Besides memory and undefined-behaviour faults it checks the parser's promises: an accepted image
+// states its own length and gives exactly one block, at FlashAddress -1, holding the bytes after
+// the header and nothing else, with at most the date's message logged; a refused one gives none.
+
+#include "fuzz/FuzzCheck.h"
+#include "fuzz/FuzzTargets.h"
 
 #include "firmware/FirmwareImage.h"
 
-#include <cstddef>
-#include <cstdint>
+#include <cstring>
+#include <optional>
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+void FuzzFirmwareImage(const uint8_t* data, size_t size)
 {
-    if (size > UINT32_MAX) return 0;
+    if (size > UINT32_MAX) return;
+    const auto length = static_cast<uint32_t>(size);
     TFirmwareVersion version;
     TFirmwareBlockList blocks;
-    QString lastLine;
+    int errors = 0;
     bool accepted = false;
     try {
-        accepted = ParseFirmwareImage([&](int, const QString& text) { lastLine = text; }, data,
-                                      static_cast<uint32_t>(size), version, blocks);
+        accepted = ParseFirmwareImage([&](int kind, const QString&) { errors += kind == 1; }, data,
+                                      length, version, blocks);
     } catch (const FirmwareBlockSizeError&) {
-        if (!blocks.empty()) __builtin_trap();
-        return 0;
+        GX_FUZZ_CHECK(blocks.empty());
+        return;
     }
-    if (accepted) {
-        if (blocks.size() != 1 || blocks[0]->FlashAddress != -1 ||
-            blocks[0]->DataSize + uint64_t{8} > size)
-            __builtin_trap();
-    } else if (!blocks.empty()) {
-        __builtin_trap();
+    if (!accepted) {
+        GX_FUZZ_CHECK(blocks.empty());
+        return;
     }
-    return 0;
+
+    GX_FUZZ_CHECK(errors <= 1);
+    GX_FUZZ_CHECK(blocks.size() == 1);
+    const std::optional<FirmwareImageLayout> layout = ReadFirmwareImageLayout(data, length);
+    GX_FUZZ_CHECK(layout.has_value());
+    GX_FUZZ_CHECK(layout->ImageSize == length);
+    GX_FUZZ_CHECK(layout->PayloadOffset <= length);
+    const TFirmwareBlock& block = *blocks[0];
+    GX_FUZZ_CHECK(block.FlashAddress == -1);
+    GX_FUZZ_CHECK(block.DataSize == length - layout->PayloadOffset);
+    GX_FUZZ_CHECK(block.DataSize == 0 ||
+                  std::memcmp(block.Data.get(), data + layout->PayloadOffset, block.DataSize) == 0);
 }

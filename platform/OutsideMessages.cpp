@@ -33,6 +33,19 @@ bool ParseOutsideMessageLine(QByteArrayView line, quint32& message, quint64& wPa
     return true;
 }
 
+OutsideLineStep TakeOutsideMessage(QByteArray& pending, quint32& message, quint64& wParam)
+{
+    const qsizetype end = pending.indexOf('\n');
+    if (end < 0)
+        return pending.size() > kMaxOutsideLine ? OutsideLineStep::Malformed
+                                                : OutsideLineStep::NeedMore;
+    const QByteArray line = pending.left(end);
+    pending.remove(0, end + 1);
+    if (line.size() > kMaxOutsideLine || !ParseOutsideMessageLine(line, message, wParam))
+        return OutsideLineStep::Malformed;
+    return OutsideLineStep::Message;
+}
+
 QString OutsideMessageSocketPath(const QString& runtimeDir)
 {
     return QDir(runtimeDir).filePath(QString::fromLatin1(kInstanceName) + QStringLiteral(".sock"));

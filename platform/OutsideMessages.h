@@ -7,9 +7,9 @@
 #include <QString>
 #include <memory>
 
-inline constexpr quint32 kRestoreMessage = 1025;    // WM_USER + 1
-inline constexpr quint32 kDeviceChangeMessage = 537; // WM_DEVICECHANGE
-inline constexpr quint64 kDevNodesChanged = 7;       // DBT_DEVNODES_CHANGED
+inline constexpr quint32 kRestoreMessage = 1025;      // WM_USER + 1
+inline constexpr quint32 kDeviceChangeMessage = 537;  // WM_DEVICECHANGE
+inline constexpr quint64 kDevNodesChanged = 7;        // DBT_DEVNODES_CHANGED
 
 // How the Linux socket keeps idle or forgotten clients from using up the process's descriptors:
 // once accept() fails for want of one, the listener would be lost.
@@ -38,6 +38,16 @@ inline constexpr int kMaxOutsideLine = 64;
 
 // "MSG WPARAM" in decimal, without the line end. False for anything else.
 bool ParseOutsideMessageLine(QByteArrayView line, quint32& message, quint64& wParam);
+
+// One client's bytes arrive in pieces of any size; pending keeps what does not end a line yet.
+enum class OutsideLineStep {
+    Message,    // a whole line was taken off the front of pending and read into the message
+    NeedMore,   // no whole line yet, and what waits is short enough to become one
+    Malformed,  // a line, or what waits for its end, is too long or no message: drop the client
+};
+// Takes the next line off the front of pending and reads it. A client's receiver calls it until
+// it gives anything but Message; NeedMore leaves pending as it was.
+OutsideLineStep TakeOutsideMessage(QByteArray& pending, quint32& message, quint64& wParam);
 
 // Sends one message to the running copy whose endpoint lives in runtimeDir (tests, tools). While
 // that copy runs but its socket is briefly missing (it is listening afresh), tries again for up

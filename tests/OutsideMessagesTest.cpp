@@ -10,7 +10,9 @@
 
 #include <atomic>
 #include <memory>
+#include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include <fcntl.h>
@@ -49,6 +51,43 @@ INSTANTIATE_TEST_SUITE_P(
                     LineCase{"537 ", false, 0, 0}, LineCase{" 537 7", false, 0, 0},
                     LineCase{"537 -7", false, 0, 0}, LineCase{"537 7 1", false, 0, 0},
                     LineCase{"abc 7", false, 0, 0}, LineCase{"", false, 0, 0}));
+
+// A client's bytes in pieces: whole lines are taken as they complete, a line end split from its
+// line waits, and what waits for a line end may not outgrow one line.
+TEST(OutsideMessagePieces, AreTakenLineByLine)
+{
+    const struct {
+        const char* name;
+        std::vector<std::string> pieces;
+        std::vector<std::pair<quint32, quint64>> messages;
+        bool dropped;
+    } cases[] = {
+        {"two lines in one piece", {"537 7\n1025 0\n"}, {{537, 7}, {1025, 0}}, false},
+        {"a line split anywhere", {"53", "7 ", "7\r", "\n10"}, {{537, 7}}, false},
+        {"a bad line drops the rest", {"537 7\nx 1\n1025 0\n"}, {{537, 7}}, true},
+        {"a line of 64 bytes waits", {std::string(64, '1')}, {}, false},
+        {"65 bytes without a line end", {"537 7\n", std::string(65, '1')}, {{537, 7}}, true},
+    };
+    for (const auto& c : cases) {
+        QByteArray pending;
+        std::vector<std::pair<quint32, quint64>> messages;
+        bool dropped = false;
+        for (const std::string& piece : c.pieces) {
+            pending += QByteArray::fromStdString(piece);
+            quint32 m = 0;
+            quint64 w = 0;
+            OutsideLineStep step;
+            while ((step = TakeOutsideMessage(pending, m, w)) == OutsideLineStep::Message)
+                messages.emplace_back(m, w);
+            if (step == OutsideLineStep::Malformed) {
+                dropped = true;
+                break;
+            }
+        }
+        EXPECT_EQ(messages, c.messages) << c.name;
+        EXPECT_EQ(dropped, c.dropped) << c.name;
+    }
+}
 
 class OutsideMessages : public testing::Test {
 protected:

@@ -136,6 +136,17 @@ TEST(IniFile, TextEncodings)
     IniFile(path).WriteString("COMMON", "A", cyrillic);
     EXPECT_EQ(ReadAll(path), QByteArray("\xEF\xBB\xBF") +
                                  (QStringLiteral("[COMMON]\nA=") + cyrillic + "\n").toUtf8());
+
+    // A second mark after the first is the file's text: a rewrite keeps it, so what is read from
+    // the file does not change with the rewrite.
+    for (const QByteArray& marked : {QByteArray("\xEF\xBB\xBF\xEF\xBB\xBF[COMMON]\nA=1\n"),
+                                     Utf16Le(QString::fromUtf16(u"\uFEFF[COMMON]\r\nA=1\r\n"))}) {
+        WriteAll(path, marked);
+        const bool before = IniFile(path).HasKey("COMMON", "A");
+        IniFile(path).WriteString("OTHER", "B", "2");
+        EXPECT_TRUE(ReadAll(path).startsWith(marked)) << marked.toHex().toStdString();
+        EXPECT_EQ(IniFile(path).HasKey("COMMON", "A"), before) << marked.toHex().toStdString();
+    }
 }
 
 // ---- The three window routines, on a window that was never shown.
@@ -213,6 +224,44 @@ TEST(LanguageFromSetting, NamesInAnyCaseOrTheSystemLanguage)
     for (const auto& c : cases)
         EXPECT_EQ(LanguageFromSetting(QString::fromUtf8(c.value), c.system), c.expected)
             << c.value << " " << c.system;
+}
+
+TEST(ReadSettingsFile, GivesWhatTheWindowTakesFromTheFile)
+{
+    const struct {
+        const char* name;
+        const char* file;
+        int language;
+        QStringList recentFiles;
+        const char* lastFile;
+        int placementNumbers;
+    } cases[] = {
+        {"no file at all", nullptr, kLanguageRussian, {}, "", 0},
+        {"a whole file",
+         "[COMMON]\nLanguage=english\nMainForm=1,2,3,4,5,6,7,8\nLastFile=/a.eraw\n"
+         "[FILES]\n0=/a.eraw\n1=\n2=/b.eraw\n",
+         kLanguageEnglish,
+         {"/a.eraw", "/b.eraw"},
+         "/a.eraw",
+         8},
+        {"an empty language follows the system",
+         "[COMMON]\nLanguage=\nMainForm=1,2,x\n",
+         kLanguageEnglish,
+         {},
+         "",
+         2},
+    };
+    for (const auto& c : cases) {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("t.ini"));
+        if (c.file) WriteAll(path, c.file);
+        const SettingsFileValues values = ReadSettingsFile(IniFile(path), kLanguageIdEnglish);
+        EXPECT_EQ(values.language, c.language) << c.name;
+        EXPECT_EQ(values.recentFiles, c.recentFiles) << c.name;
+        EXPECT_EQ(values.lastFile, QString::fromUtf8(c.lastFile)) << c.name;
+        EXPECT_EQ(values.placementNumbers, c.placementNumbers) << c.name;
+        for (int i = c.placementNumbers; i < 8; ++i) EXPECT_EQ(values.placement[i], -1) << c.name;
+    }
 }
 
 TEST_F(SettingsTest, LanguageValueSetsCurrentLanguage)

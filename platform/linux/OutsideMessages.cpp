@@ -109,21 +109,22 @@ private:
         client->lastHeard = clock_.nsecsElapsed();
         client->pending += bytes;
         const QPointer<Client> alive(client);
-        qsizetype end;
-        while ((end = client->pending.indexOf('\n')) >= 0) {
-            const QByteArray line = client->pending.left(end);
-            client->pending.remove(0, end + 1);
+        for (;;) {
             quint32 message = 0;
             quint64 wParam = 0;
-            if (line.size() > kMaxOutsideLine || !ParseOutsideMessageLine(line, message, wParam)) {
-                Drop(client);
-                return;
+            switch (TakeOutsideMessage(client->pending, message, wParam)) {
+                case OutsideLineStep::NeedMore:
+                    return;
+                case OutsideLineStep::Malformed:
+                    Drop(client);
+                    return;
+                case OutsideLineStep::Message:
+                    break;
             }
             emit messageReceived(message, wParam);
             // A receiver that runs the event loop may see this client dropped meanwhile.
             if (!alive || !Tracked(client)) return;
         }
-        if (client->pending.size() > kMaxOutsideLine) Drop(client);
     }
 
     void DropQuiet()
