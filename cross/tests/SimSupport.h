@@ -2,7 +2,8 @@
 // The Windows build's tests/SimSupport.h: the part of the device tests' support that the channel,
 // device-list and exchange tests use, without Qt (the Linux one keeps its state folder in a
 // QTemporaryDir and sets GXSIM_DIR with qputenv). cross/CMakeLists.txt puts this folder ahead of
-// the project root for those tests, so that they build here unchanged. Keep the two in step.
+// the project root for those tests, so that they build here unchanged. What a sandbox does with
+// its devices is shared (tests/SimSandboxDevices.cpp); keep the two declarations in step.
 
 #include "devices/Structs.h"
 #include "sim/SimFolder.h"
