@@ -7,7 +7,9 @@
 //   LD_LIBRARY_PATH=build/default/sim/lib QT_QPA_PLATFORM=offscreen build/default/bench/write_bench
 //       [latency_ms [--one]]
 //
-// latency_ms sets the simulated FTDI latency timer (default 0); --one writes one device only.
+// latency_ms sets the simulated FTDI latency timer (default 0); --one writes one device only. The
+// loader sets a chip's timer to 2 ms where the FTDI library can: for a chip that answers at once,
+// put build/default/sim/lib-nolatency (a stand-in without FT_SetLatencyTimer) first on the path.
 // Goals (latency 0): one session at most 1.25 times the floor; 16 devices at most 1.3 times one;
 // no timer gap over 50 ms.
 

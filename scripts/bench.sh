@@ -30,7 +30,9 @@ run() {  # run NAME COMMAND...: runs a benchmark, keeping its output in build/be
 }
 run log "$bench/log_bench" $([ "$quick" = yes ] && echo 100000)
 run handover "$bench/handover_bench" 3
-run write env LD_LIBRARY_PATH="$lib" "$bench/write_bench" 0
+# The chip answering at once: the FTDI stand-in without FT_SetLatencyTimer, since with it the loader
+# sets the chip's timer to 2 ms, which holds every short reply that long.
+run write env LD_LIBRARY_PATH="$oldlib:$lib" "$bench/write_bench" 0
 run write_latency16_default env LD_LIBRARY_PATH="$oldlib" "$bench/write_bench" 16 --one
 run write_latency16_shortened env LD_LIBRARY_PATH="$lib" "$bench/write_bench" 16 --one
 run startup "$bench/startup_bench" 5
@@ -72,7 +74,7 @@ report="$out/report.txt"
   row "the protocol's 1 ms pause, as measured" "$(metric write pause_1ms)" "ms" \
     "$(ratio "$(metric write pause_1ms)" 1)" "close to 1"
   row "write: the protocol's floor (prescribed pauses)" "$floor" "ms" "" ""
-  row "write: one session, embedded image, FTDI, latency 0" "$one" "ms" "$(ratio "$one" "$floor")" "<= 1.25 x floor"
+  row "write: one session, embedded image, FTDI, answered at once" "$one" "ms" "$(ratio "$one" "$floor")" "<= 1.25 x floor"
   row "write: 4 devices at once" "$(metric write devices_4_all)" "ms" "$(ratio "$(metric write devices_4_all)" "$one")" "x one session"
   row "write: 16 devices at once" "$(metric write devices_16_all)" "ms" "$(ratio "$(metric write devices_16_all)" "$one")" "<= 1.30 x one"
   row "write: 16 at once, longest dispatch" "$(metric write devices_16_longest_dispatch)" "ms" "" ""
