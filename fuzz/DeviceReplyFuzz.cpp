@@ -455,41 +455,45 @@ std::string UpToZero(const std::string& field)
     return field.substr(0, field.find('\0'));
 }
 
+// What both libraries' lists must show; checkEntry adds what only one library's entries hold.
+template <typename Entry, typename EntryCheck>
+void CheckDeviceList(const ScriptedDevice& device, DriverListResult result,
+                     const std::vector<Entry>& entries, EntryCheck checkEntry)
+{
+    if (device.ListCount > kMaxDriverDevices) GX_FUZZ_CHECK(device.ListCalls == 1);
+    if (result != DriverListResult::Ok) {
+        GX_FUZZ_CHECK(result == DriverListResult::DriverError && entries.empty());
+        GX_FUZZ_CHECK(device.ListFailed || device.ListCount > kMaxDriverDevices);
+        return;
+    }
+    GX_FUZZ_CHECK(entries.size() == device.Listed.size());
+    for (size_t i = 0; i < entries.size(); ++i) {
+        GX_FUZZ_CHECK(entries[i].Serial == UpToZero(device.Listed[i].SerialField));
+        checkEntry(entries[i], device.Listed[i]);
+    }
+    GX_FUZZ_CHECK(device.Listed.size() <= std::min(device.ListCount, device.ListClaim));
+}
+
 void DeviceLists(FuzzInput& input, int32_t driverKind)
 {
     ScriptedDevice device(input, false, true);
     if (driverKind == FtdiDriver) {
         std::vector<FtdiListEntry> entries;
         const DriverListResult result = ReadFtdiDeviceList(entries);
-        if (device.ListCount > kMaxDriverDevices) GX_FUZZ_CHECK(device.ListCalls == 1);
-        if (result != DriverListResult::Ok) {
-            GX_FUZZ_CHECK(result == DriverListResult::DriverError && entries.empty());
-            GX_FUZZ_CHECK(device.ListFailed || device.ListCount > kMaxDriverDevices);
-            return;
-        }
-        GX_FUZZ_CHECK(entries.size() == device.Listed.size());
-        for (size_t i = 0; i < entries.size(); ++i) {
-            GX_FUZZ_CHECK(entries[i].Serial == UpToZero(device.Listed[i].SerialField));
-            GX_FUZZ_CHECK(entries[i].Description == UpToZero(device.Listed[i].DescriptionField));
-            const TDevEntry record(entries[i].Serial, 0xFFFF, FtdiDriver);
-            GX_FUZZ_CHECK(record.SerialNumber == SerialFromText(entries[i].Serial));
-        }
+        CheckDeviceList(device, result, entries,
+                        [](const FtdiListEntry& entry, const auto& listed) {
+                            GX_FUZZ_CHECK(entry.Description == UpToZero(listed.DescriptionField));
+                            const TDevEntry record(entry.Serial, 0xFFFF, FtdiDriver);
+                            GX_FUZZ_CHECK(record.SerialNumber == SerialFromText(entry.Serial));
+                        });
     } else {
         std::vector<VendorListEntry> entries;
         const DriverListResult result = ReadVendorDeviceList(entries);
-        if (device.ListCount > kMaxDriverDevices) GX_FUZZ_CHECK(device.ListCalls == 1);
-        if (result != DriverListResult::Ok) {
-            GX_FUZZ_CHECK(result == DriverListResult::DriverError && entries.empty());
-            GX_FUZZ_CHECK(device.ListFailed || device.ListCount > kMaxDriverDevices);
-            return;
-        }
-        GX_FUZZ_CHECK(entries.size() == device.Listed.size());
-        for (size_t i = 0; i < entries.size(); ++i) {
-            GX_FUZZ_CHECK(entries[i].Serial == UpToZero(device.Listed[i].SerialField));
-            GX_FUZZ_CHECK(entries[i].DeviceCode == device.Listed[i].DeviceCode);
-        }
+        CheckDeviceList(device, result, entries,
+                        [](const VendorListEntry& entry, const auto& listed) {
+                            GX_FUZZ_CHECK(entry.DeviceCode == listed.DeviceCode);
+                        });
     }
-    GX_FUZZ_CHECK(device.Listed.size() <= std::min(device.ListCount, device.ListClaim));
 }
 }  // namespace
 

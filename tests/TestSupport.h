@@ -57,8 +57,6 @@ struct LoaderSandbox {
     void WriteSettings(const QByteArray& text) const;
 };
 
-class QProcess;
-
 // Starts the sandbox's copy with the loader's arguments, in its folder, with its runtime folder,
 // offscreen, and the extra variables given ("NAME=value"; the test's own environment otherwise).
 void StartLoader(QProcess& process, const LoaderSandbox& sandbox, const QStringList& arguments = {},

@@ -3,6 +3,7 @@
 // with a folder on PATH that holds a complete FTDI stand-in and a vendor DLL without LV_Purge.
 
 #include "devices/DriverBindings.h"
+#include "tests/RequiredEntryPoints.h"
 
 #include <gtest/gtest.h>
 
@@ -74,12 +75,7 @@ TEST_P(LibraryLackingOneName, IsNotBoundAndIsUnloaded)
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryEntryPoint, LibraryLackingOneName,
-                         testing::Values("FT_Close", "FT_ResetDevice", "FT_Read", "FT_Write",
-                                         "FT_SetTimeouts", "FT_GetStatus",
-                                         "FT_CreateDeviceInfoList", "FT_GetDeviceInfoList",
-                                         "FT_OpenEx", "LV_GetListDevices", "LV_OpenDevice",
-                                         "LV_CloseDevice", "LV_ReadNotTimeOut", "LV_Write",
-                                         "LV_Purge", "LV_SetTimeouts"));
+                         testing::ValuesIn(kRequiredEntryPoints));
 
 TEST(Binding, ACompleteLibraryFillsEveryEntryPoint)
 {
