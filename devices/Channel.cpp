@@ -84,6 +84,24 @@ uint32_t FtdiRead(TDevEntry& device, void* buffer, uint32_t capacity, uint32_t t
     return 0;
 }
 
+uint32_t FtdiDiscardQueued(TDevEntry& device)
+{
+    if (!FtdiLibrary.Module || !device.FtdiHandle) return 0;
+    uint32_t discarded = 0;
+    // Bounded: a device that keeps sending cannot hold the caller here.
+    for (int round = 0; round < 8; ++round) {
+        const uint32_t queued = FtdiReceiveQueue(device.FtdiHandle);
+        if (queued == 0) break;
+        uint8_t scratch[1024];
+        const uint32_t wanted = std::min<uint32_t>(queued, sizeof scratch);
+        uint32_t read = 0;
+        if (FtdiLibrary.FT_Read(device.FtdiHandle, scratch, wanted, &read) != FT_OK) break;
+        discarded += std::min(read, wanted);
+        if (read == 0) break;
+    }
+    return discarded;
+}
+
 // ---- The vendor library ----
 
 bool VendorOpen(TDevEntry& device)
@@ -130,10 +148,18 @@ struct ChannelOperations {
     bool (*Write)(TDevEntry& device, const void* data, uint32_t size, uint32_t& written);
     uint32_t (*Read)(TDevEntry& device, void* buffer, uint32_t capacity, uint32_t timeoutMs,
                      const ChannelStop& stop);
+    uint32_t (*DiscardQueued)(TDevEntry& device);
 };
 
-constexpr ChannelOperations kFtdiChannel = {FtdiOpen, FtdiClose, FtdiWrite, FtdiRead};
-constexpr ChannelOperations kVendorChannel = {VendorOpen, VendorClose, VendorWrite, VendorRead};
+uint32_t VendorDiscardQueued(TDevEntry& /*device*/)
+{
+    return 0;
+}
+
+constexpr ChannelOperations kFtdiChannel = {FtdiOpen, FtdiClose, FtdiWrite, FtdiRead,
+                                            FtdiDiscardQueued};
+constexpr ChannelOperations kVendorChannel = {VendorOpen, VendorClose, VendorWrite, VendorRead,
+                                              VendorDiscardQueued};
 
 // The one place that picks a library: DriverKind 0 is FTDI, any other value the vendor library.
 const ChannelOperations& OperationsOf(const TDevEntry& device)
@@ -176,4 +202,9 @@ uint32_t ChannelRead(TDevEntry& device, void* buffer, uint32_t capacity, uint32_
                      const ChannelStop& stop)
 {
     return OperationsOf(device).Read(device, buffer, capacity, timeoutMs, stop);
+}
+
+uint32_t ChannelDiscardQueued(TDevEntry& device)
+{
+    return OperationsOf(device).DiscardQueued(device);
 }

@@ -38,6 +38,11 @@ bool ChannelSend(TDevEntry& device, const void* data, uint32_t size);
 using ChannelStop = std::function<bool()>;
 uint32_t ChannelRead(TDevEntry& device, void* buffer, uint32_t capacity, uint32_t timeoutMs,
                      const ChannelStop& stop = {});
+// Throws away what the device has sent and nobody has read yet, without waiting for more: bytes
+// queued before a request answer no request of the caller's. Returns how many went. Only the FTDI
+// path can tell what is queued without waiting; the vendor path discards nothing (a vendor read
+// would sit out the library's own wait).
+uint32_t ChannelDiscardQueued(TDevEntry& device);
 
 // Closes the device's channel when the scope ends, however it ends (an error raised included):
 // a record must not be listed, or freed, with its channel open. Closing a channel that never

@@ -55,16 +55,50 @@ bool AcceptedQuery(const std::vector<uint8_t>& reply)
 
 // An erase or part reply the loader may accept for that request: exactly 14 bytes, both lengths
 // 14, the sector (and a part's address) repeated, accepted or protected.
-bool GoodSectorReply(const DeviceRead& read)
+bool GoodSectorReply(const DeviceRequest& asked, const std::vector<uint8_t>& reply)
 {
-    const std::optional<BootPacket> header = ReadBootHeader(read.Delivered);
-    if (read.Delivered.size() != BOOT_HEADER_LENGTH || !header) return false;
-    const BootPacket& asked = read.Answering.Header;
-    const bool part = IsPacket(read.Answering, {CMD_WRITE_PART_V1, CMD_WRITE_PART_V2});
+    const std::optional<BootPacket> header = ReadBootHeader(reply);
+    if (reply.size() != BOOT_HEADER_LENGTH || !header) return false;
+    const bool part = IsPacket(asked, {CMD_WRITE_PART_V1, CMD_WRITE_PART_V2});
     return header->PacketLength == BOOT_HEADER_LENGTH &&
-           header->HeaderLength == BOOT_HEADER_LENGTH && header->Sector == asked.Sector &&
-           (!part || header->Address == asked.Address) &&
+           header->HeaderLength == BOOT_HEADER_LENGTH && header->Sector == asked.Header.Sector &&
+           (!part || header->Address == asked.Header.Address) &&
            (header->Status() == STATUS_ACCEPTED || header->Status() == STATUS_SECTOR_PROTECTED);
+}
+
+bool IsSectorRequest(const DeviceRequest& request)
+{
+    return IsPacket(
+        request, {CMD_ERASE_SECTOR_V1, CMD_ERASE_SECTOR_V2, CMD_WRITE_PART_V1, CMD_WRITE_PART_V2});
+}
+
+// An erase or part request the device itself confirmed: a good reply to it (or to an identical
+// repeat of it) that a read delivered whole before the loader sent anything else. Only such a
+// reply is the device's word on that request.
+struct Confirmation {
+    const DeviceRequest* Request;
+    uint32_t ReadSequence;  // when the loader had it
+};
+
+std::vector<Confirmation> Confirmations(const ScriptedDevice& device)
+{
+    std::vector<Confirmation> confirmed;
+    for (const DeviceRead& read : device.Reads) {
+        for (const size_t index : read.WholeReplies) {
+            const DeviceReply& reply = device.Replies[index];
+            const DeviceRequest* asked = device.RequestAt(reply.Answers);
+            if (!asked || !IsSectorRequest(*asked) || !GoodSectorReply(*asked, reply.Bytes))
+                continue;
+            // The loader had moved on when a request of other content went out before the read.
+            const bool movedOn = std::any_of(
+                device.Requests.begin(), device.Requests.end(), [&](const DeviceRequest& later) {
+                    return later.Sequence > asked->Sequence && later.Sequence < read.Sequence &&
+                           later.Bytes != asked->Bytes;
+                });
+            if (!movedOn) confirmed.push_back({asked, read.Sequence});
+        }
+    }
+    return confirmed;
 }
 
 void CheckChannelClosed(const ScriptedDevice& device, const TDevEntry& record)
@@ -74,11 +108,13 @@ void CheckChannelClosed(const ScriptedDevice& device, const TDevEntry& record)
     GX_FUZZ_CHECK(record.FtdiHandle == nullptr && record.VendorHandle == nullptr);
 }
 
-// The status of the last read that brought a header of 14, as the loader reports it.
+// The status of the last read that brought a header of 14, as the loader reports it. What the
+// loader only cleared off the line before a request it does not look at.
 std::optional<uint16_t> LastHeaderStatus(const ScriptedDevice& device)
 {
     std::optional<uint16_t> status;
     for (const DeviceRead& read : device.Reads) {
+        if (!read.Waited) continue;
         const std::optional<BootPacket> header = ReadBootHeader(read.Delivered);
         if (header && header->HeaderLength == BOOT_HEADER_LENGTH) status = header->Status();
     }
@@ -153,10 +189,15 @@ void Identify(FuzzInput& input, int32_t driverKind, bool latencyTimer)
     const DeviceRead* processor = ReadAnswering(
         device, [](const DeviceRequest& r) { return IsPacket(r, {CMD_READ_PROCESSOR_ID}); });
     if (processor && AcceptedQuery(processor->Delivered) &&
-        processor->Delivered.size() >= BOOT_HEADER_LENGTH + 4u)
+        processor->Delivered.size() >= BOOT_HEADER_LENGTH + 4u) {
         GX_FUZZ_CHECK(record.ProcessorId == ReadLe32(processor->Delivered.data() + 14));
-    else
+        // ... and those bytes are the device's answer to command 10, not the rest of a version
+        // text that came late.
+        for (size_t i = 0; i < BOOT_HEADER_LENGTH + 4u; ++i)
+            GX_FUZZ_CHECK(processor->DeliveredAnswers[i] == processor->Answering.Sequence);
+    } else {
         GX_FUZZ_CHECK(record.ProcessorId == 0);
+    }
 
     const DeviceRead* start = ReadAnswering(
         device, [](const DeviceRequest& r) { return r.Kind == RequestKind::StartBootText; });
@@ -325,18 +366,17 @@ void WriteSession(FuzzInput& input, int32_t driverKind, bool latencyTimer)
         return;
     }
 
-    // Before any part of a sector goes out, an erase of it got an accepted reply; every part
+    // Before any part of a sector goes out, the device confirmed an erase of it; every part
     // carries the image's bytes for its address; nothing outside the image's sectors, nothing
     // after a stop.
+    const std::vector<Confirmation> confirmed = Confirmations(device);
     std::set<int> erased;
-    size_t read = 0;
     uint16_t eraseCommand = 0, partCommand = 0;
     for (const DeviceRequest& request : device.Requests) {
-        for (; read < device.Reads.size() && device.Reads[read].Sequence < request.Sequence; ++read)
-            if (IsPacket(device.Reads[read].Answering,
-                         {CMD_ERASE_SECTOR_V1, CMD_ERASE_SECTOR_V2}) &&
-                GoodSectorReply(device.Reads[read]))
-                erased.insert(device.Reads[read].Answering.Header.Sector);
+        for (const Confirmation& c : confirmed)
+            if (c.ReadSequence < request.Sequence &&
+                IsPacket(*c.Request, {CMD_ERASE_SECTOR_V1, CMD_ERASE_SECTOR_V2}))
+                erased.insert(c.Request->Header.Sector);
         if (request.Kind != RequestKind::Packet) continue;
         const BootPacket& h = request.Header;
         if (IsPacket(request, {CMD_ERASE_SECTOR_V1, CMD_ERASE_SECTOR_V2})) {
@@ -359,6 +399,18 @@ void WriteSession(FuzzInput& input, int32_t driverKind, bool latencyTimer)
     if (eraseCommand && partCommand)
         GX_FUZZ_CHECK((eraseCommand == CMD_ERASE_SECTOR_V2) == (partCommand == CMD_WRITE_PART_V2));
 
+    // A stop before the verdict makes the session a stopped one: a session that ends as failed or
+    // written was stopped, if at all, only once it was sending its abort or finish.
+    const auto lastControl = [&device](uint16_t command) -> const DeviceRequest* {
+        for (auto r = device.Requests.rbegin(); r != device.Requests.rend(); ++r)
+            if (IsPacket(*r, {command})) return &*r;
+        return nullptr;
+    };
+    if (device.StopRaised && code != kWriteStopped) {
+        const DeviceRequest* control = lastControl(code == kWriteOk ? CMD_FINISH : CMD_ABORT);
+        if (control) GX_FUZZ_CHECK(device.StopSequence > control->Sequence);
+    }
+
     if (code != kWriteOk) {
         // A session that did not write everything never finishes the device: it aborts it, the
         // abort being the last thing it tries to send.
@@ -368,18 +420,16 @@ void WriteSession(FuzzInput& input, int32_t driverKind, bool latencyTimer)
         return;
     }
 
-    // A success: every erase and part reply the loader decided on was an accepted one with the
-    // right echo, every sector and part that holds data got one, and the device was finished.
+    // A success: every sector and part that holds data was confirmed by the device's own reply
+    // to it, read before the loader went on (a reply still owed by an earlier request never
+    // counts for a later one), and the device was finished.
     std::set<int> goodErases;
     std::set<std::pair<int, uint32_t>> goodParts;
-    for (const DeviceRead& r : device.Reads) {
-        const bool erase = IsPacket(r.Answering, {CMD_ERASE_SECTOR_V1, CMD_ERASE_SECTOR_V2});
-        const bool part = IsPacket(r.Answering, {CMD_WRITE_PART_V1, CMD_WRITE_PART_V2});
-        if (!erase && !part) continue;
-        if (r.Delivered.size() == BOOT_HEADER_LENGTH) GX_FUZZ_CHECK(GoodSectorReply(r));
-        if (!GoodSectorReply(r)) continue;
-        if (erase) goodErases.insert(r.Answering.Header.Sector);
-        if (part) goodParts.insert({r.Answering.Header.Sector, r.Answering.Header.Address});
+    for (const Confirmation& c : confirmed) {
+        if (IsPacket(*c.Request, {CMD_ERASE_SECTOR_V1, CMD_ERASE_SECTOR_V2}))
+            goodErases.insert(c.Request->Header.Sector);
+        else
+            goodParts.insert({c.Request->Header.Sector, c.Request->Header.Address});
     }
     GX_FUZZ_CHECK(goodErases == expected.Sectors);
     GX_FUZZ_CHECK(goodParts == expected.Parts);

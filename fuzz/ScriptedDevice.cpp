@@ -1,6 +1,7 @@
 #include "fuzz/ScriptedDevice.h"
 
 #include "fuzz/FuzzCheck.h"
+#include "fuzz/FuzzClock.h"
 
 #include "devices/Channel.h"
 #include "devices/Checksum.h"
@@ -15,6 +16,8 @@ namespace {
 ScriptedDevice* gDevice = nullptr;
 
 constexpr FT_STATUS kFtIoError = 4;
+// How long a read that finds nothing lasts, on the fuzz binaries' clock.
+constexpr uint32_t kSilentReadMs = 100;
 char gModuleTag;  // its address stands for the loaded library
 
 ScriptedDevice& Device()
@@ -213,14 +216,14 @@ void ScriptedDevice::Close(const void* handle)
 {
     CheckHandle(handle);
     open_ = false;
-    cycleOpen_ = false;
+    cycleOpen_ = looked_ = false;
     ++Closes;
 }
 
 bool ScriptedDevice::Write(const void* data, uint32_t size, uint32_t& written)
 {
     GX_FUZZ_CHECK(size >= 1 && size <= kChannelPieceSize);
-    cycleOpen_ = false;  // an FTDI read cut short while polling ends here
+    cycleOpen_ = looked_ = false;  // an FTDI read cut short while polling ends here
     const auto* bytes = static_cast<const uint8_t*>(data);
     WriteCalls.emplace_back(bytes, bytes + size);
     if (faultWrites_ > 0) {
@@ -274,7 +277,40 @@ void ScriptedDevice::TakeRequest()
     request.Sequence = ++clock_;
     request.AfterStop = StopRaised;
     Requests.push_back(request);
-    received_ = std::move(request);
+    unanswered_.push_back(std::move(request));
+}
+
+const DeviceRequest* ScriptedDevice::RequestAt(uint32_t sequence) const
+{
+    for (const DeviceRequest& request : Requests)
+        if (request.Sequence == sequence) return &request;
+    return nullptr;
+}
+
+void ScriptedDevice::Send(const DeviceRequest& request, std::vector<uint8_t> bytes, size_t split,
+                          uint32_t readsLater)
+{
+    if (bytes.empty()) return;
+    const size_t reply = Replies.size();
+    Replies.push_back({request.Sequence, bytes});
+    if (split < bytes.size()) {
+        outbox_.push_back({reply, std::vector<uint8_t>(bytes.begin(), bytes.begin() + split),
+                           readCount_ + readsLater});
+        outbox_.push_back({reply, std::vector<uint8_t>(bytes.begin() + split, bytes.end()),
+                           readCount_ + readsLater + 1});
+    } else {
+        outbox_.push_back({reply, std::move(bytes), readCount_ + readsLater});
+    }
+}
+
+void ScriptedDevice::ReleaseDue()
+{
+    while (!outbox_.empty() && outbox_.front().ReleaseRead <= readCount_) {
+        const Outgoing& piece = outbox_.front();
+        queue_.insert(queue_.end(), piece.Bytes.begin(), piece.Bytes.end());
+        queueReply_.insert(queueReply_.end(), piece.Bytes.size(), piece.Reply);
+        outbox_.pop_front();
+    }
 }
 
 std::vector<uint8_t> ScriptedDevice::HonestReply(const DeviceRequest& request, uint8_t argument)
@@ -328,30 +364,27 @@ void ScriptedDevice::ConsumeRecords()
         const uint8_t record = script_.Byte();
         const uint8_t argument = record & 31;
         switch (record >> 5) {
-            case 0: {  // raw
-                const std::vector<uint8_t> bytes = script_.Bytes(script_.Byte());
-                queue_.insert(queue_.end(), bytes.begin(), bytes.end());
+            case 0:  // raw
+                Send(request, script_.Bytes(script_.Byte()));
                 return;
-            }
-            case 1: {  // honest
-                const std::vector<uint8_t> reply = HonestReply(request, argument);
-                queue_.insert(queue_.end(), reply.begin(), reply.end());
+            case 1:  // honest
+                Send(request, HonestReply(request, argument));
                 return;
-            }
             case 2: {  // bent
                 std::vector<uint8_t> reply = HonestReply(request, 0);
                 if (argument < 16) {
                     if (argument < reply.size()) reply[argument] ^= script_.Byte();
-                } else if (argument - 16u < reply.size()) {
-                    late_.assign(reply.begin() + (argument - 16), reply.end());
-                    reply.resize(argument - 16u);
+                    Send(request, std::move(reply));
+                } else {
+                    Send(request, std::move(reply), argument - 16u);
                 }
-                queue_.insert(queue_.end(), reply.begin(), reply.end());
                 return;
             }
-            case 3:  // silent
+            case 3:  // silent, or late
+                if (argument > 0) Send(request, HonestReply(request, 0), SIZE_MAX, 1);
                 return;
             case 4:  // stop
+                if (!StopRaised) StopSequence = clock_;
                 StopRaised = true;
                 if (OnStop) OnStop();
                 break;
@@ -376,23 +409,35 @@ void ScriptedDevice::BeginRead()
     cycleOpen_ = true;
     latePolls_ = 0;
     overReport_ = queueLies_ = readFails_ = false;
+    ++readCount_;
     DeviceRead read;
     if (checkRequests_) {
-        read.Answering = std::move(received_);
-        received_ = DeviceRequest();
+        // One request at a time, oldest first, as a device works through what it received.
+        if (!unanswered_.empty()) {
+            read.Answering = std::move(unanswered_.front());
+            unanswered_.pop_front();
+        }
     } else {
         inbox_.clear();
     }
     read.Sequence = ++clock_;
     Reads.push_back(std::move(read));
-    queue_.insert(queue_.end(), late_.begin(), late_.end());
-    late_.clear();
+    ReleaseDue();  // what was due before this reply
     ConsumeRecords();
+    ReleaseDue();
 }
 
 uint32_t ScriptedDevice::QueuedForPoll()
 {
-    if (!cycleOpen_) BeginRead();
+    if (!cycleOpen_) {
+        // The first look at the line takes no time: the device gets to answer only once the
+        // loader waits, that is, looks again.
+        if (!looked_) {
+            looked_ = true;
+            return static_cast<uint32_t>(queue_.size());
+        }
+        BeginRead();
+    }
     if (latePolls_ > 0) {
         --latePolls_;
         return 0;
@@ -403,19 +448,45 @@ uint32_t ScriptedDevice::QueuedForPoll()
 
 bool ScriptedDevice::Read(void* buffer, uint32_t capacity, uint32_t& count)
 {
-    if (!cycleOpen_) BeginRead();
-    cycleOpen_ = false;
+    const bool waited = cycleOpen_ || !looked_;
+    if (!waited) {
+        // Taking what one look found, without waiting: the device does nothing meanwhile.
+        DeviceRead read;
+        read.Sequence = ++clock_;
+        read.Waited = false;
+        Reads.push_back(std::move(read));
+    } else if (!cycleOpen_) {
+        BeginRead();
+    }
+    cycleOpen_ = looked_ = false;
     ++ReadCalls;
     LastDelivered = 0;
     count = 0;
-    if (readFails_) return false;
+    // What a record set for this read ends with it.
+    const bool fails = readFails_;
+    const bool overReport = overReport_;
+    readFails_ = overReport_ = false;
+    if (fails) return false;
+    // A read that waited and found nothing took its time.
+    if (waited && queue_.empty()) AdvanceFuzzClock(kSilentReadMs);
     const uint32_t n = std::min(static_cast<uint32_t>(queue_.size()), capacity);
     if (n > 0) std::memcpy(buffer, queue_.data(), n);
-    Reads.back().Delivered.assign(queue_.begin(), queue_.begin() + n);
+    DeviceRead& read = Reads.back();
+    read.Delivered.assign(queue_.begin(), queue_.begin() + n);
+    // A reply is delivered whole when all its bytes came in this one read.
+    for (uint32_t i = 0; i < n;) {
+        const size_t reply = queueReply_[i];
+        uint32_t run = 0;
+        while (i + run < n && queueReply_[i + run] == reply) ++run;
+        if (run == Replies[reply].Bytes.size()) read.WholeReplies.push_back(reply);
+        read.DeliveredAnswers.insert(read.DeliveredAnswers.end(), run, Replies[reply].Answers);
+        i += run;
+    }
     queue_.erase(queue_.begin(), queue_.begin() + n);
+    queueReply_.erase(queueReply_.begin(), queueReply_.begin() + n);
     LastDelivered = n;
     // A driver that claims more than it was asked for has still written only the buffer.
-    count = overReport_ && n == capacity && n > 0 ? n + 3 : n;
+    count = overReport && n == capacity && n > 0 ? n + 3 : n;
     return true;
 }
 

@@ -10,6 +10,7 @@ set(GX_FUZZ_SOURCES
   DeviceTextFuzz.cpp
   FirmwareImageFuzz.cpp
   FuzzCheck.cpp FuzzCheck.h
+  FuzzClock.h
   FuzzInput.h
   FuzzTargets.cpp FuzzTargets.h
   FuzzWorkerHost.cpp FuzzWorkerHost.h

@@ -104,9 +104,17 @@ struct QueryVersionResult {
     bool Accepted = false;
     std::string Text;  // the version text from offset 14 up to a zero byte or the bytes' end
     ReplyCode LastReply;
+    // The reply may still be on its way: less than a header came, or fewer bytes than its
+    // PacketLength says.
+    bool ReplyOwed = false;
 };
 // command: CMD_READ_FIRMWARE_VERSION or CMD_READ_BOOT_VERSION. One attempt, 100 ms.
 QueryVersionResult QueryVersion(TDevEntry& device, uint16_t command, QueryReplyBuffer& buffer);
+// Waits one query time-out (100 ms; the vendor library's own wait) for what a query still owes
+// and drops it, so that the next request's read does not take it for its answer (a late version
+// text read as the processor identifier's reply).
+// Returns the status of what came, when it looked like a packet.
+ReplyCode DropOwedQueryReply(TDevEntry& device);
 
 enum class ProcessorIdOutcome {
     NotSent,  // the send failed
@@ -140,8 +148,12 @@ struct SectorExchangeResult {
     bool Stopped = false;
 };
 // command: 6 or 1. Up to 3 attempts of 1000 ms; an attempt is repeated only when the send failed
-// or the read did not bring exactly 14 bytes. stop, when given, is asked before every attempt and
-// during the reads: true ends the exchange at once (a session that was asked to stop).
+// or the read did not bring exactly 14 bytes. Before an attempt, what is queued is dropped and
+// the rest of a reply that came in part is awaited; before the exchange returns, the replies still
+// owed by its attempts are awaited (one reply time-out) and dropped, so its decision rests on a
+// reply to this request and no later request is answered by one of this one's. stop, when given,
+// is asked before every attempt, during the reads and at the end: true ends the exchange at once
+// as stopped, never as a success or a failure (a session that was asked to stop).
 SectorExchangeResult EraseSectorExchange(TDevEntry& device, uint16_t command, uint16_t sector,
                                          uint32_t address, const ChannelStop& stop = {});
 // command: 7 or 2. The 526-byte packet carries the 512 data bytes; attempts as for erase; the
@@ -161,7 +173,9 @@ struct AppVersionResult {
     ReplyCode LastReply;
 };
 // "FL_READ_VERSION$", up to 4 attempts of 2000 ms; a reply of 8 bytes or more is parsed into the
-// device's FirmwareVersion and succeeds when its Number is not 0. stop, when given, is asked before
+// device's FirmwareVersion and succeeds when its Number is not 0. A reply that is a bootloader
+// packet (HeaderLength 14 where a text has two letters) answers an earlier packet request, not this
+// text, and fails the attempt. stop, when given, is asked before
 // every attempt and during the reads: true ends the exchange, unsuccessful.
 AppVersionResult ReadApplicationVersion(TDevEntry& device, const ChannelStop& stop = {});
 

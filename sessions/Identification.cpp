@@ -40,6 +40,7 @@ bool IdentifyDevice(TIdentifyContext& context, TDevEntry& device)
         // In bootloader mode whether or not the text reads as a version.
         ParseVersion(device.FirmwareVersion, firmware.Text);
         device.InBootloader = true;
+        if (firmware.ReplyOwed) NoteReply(context, DropOwedQueryReply(device));
     } else {
         // Up to four reads of 2 s each: a window that is closing does not wait for them.
         const AppVersionResult application =
@@ -62,6 +63,8 @@ void ReadBootloaderDetails(TIdentifyContext& context, TDevEntry& device, QueryRe
     const QueryVersionResult boot = QueryVersion(device, CMD_READ_BOOT_VERSION, buffer);
     NoteReply(context, boot.LastReply);
     if (boot.Accepted) ParseVersion(device.BootloaderVersion, boot.Text);
+    // A version text still on its way would be read as the processor identifier's reply.
+    if (boot.ReplyOwed) NoteReply(context, DropOwedQueryReply(device));
     if (Stopped(context)) return;
 
     const ProcessorIdResult processor = QueryProcessorId(device, buffer);

@@ -97,10 +97,14 @@ void TWriteThread::Execute()
             Step step = EraseSector(index);
             if (step == Step::Done) step = WriteSector(index);
             if (step == Step::Done) ++SectorsWritten;
-            if (step == Step::Stopped) ErrorCode = kWriteStopped;
+            // A stop that came while the step failed is why it failed: the device went.
+            if (step == Step::Stopped || (step == Step::Failed && StopRequested()))
+                ErrorCode = kWriteStopped;
         }
-        // A session cut short by a stop is no success: a device must never get the finish (or
-        // the start) command after a partial write.
+        // A session cut short by a stop is no success, even one stopped after its last part: a
+        // device must never get the finish (or the start) command after a partial write, nor a
+        // verdict of success that its finish never reached.
+        if (ErrorCode == kWriteOk && StopRequested()) ErrorCode = kWriteStopped;
         if (ErrorCode == kWriteOk)
             FinishSession();
         else

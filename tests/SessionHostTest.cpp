@@ -152,4 +152,90 @@ TEST_F(SessionOnAPlainHost, AnUnknownProcessorIsLoggedAndTakesTheDefaultMap)
     EXPECT_EQ(host.Lines.value(1), QStringLiteral("Device    5004\tUpdating sectors from 4 to 4"));
     EXPECT_EQ(sim.Flash("5004")[0x4000], 0x22);
 }
+
+// ---- Replies that come after their read gave up ----
+
+// A late reply answers the request it was sent for, never a later one. An erase reply repeats the
+// sector and its start, which is what the sector's first part is checked for: were the repeat's
+// own reply left for that part, the part would pass on it, and on a sector of one part the part's
+// real reply (here a refusal) would only be read after the finish command.
+struct LateCase {
+    const char* name;
+    uint32_t processor;
+    uint32_t firstAddress;  // where the first writable sector starts
+    size_t payload;         // bytes from there; the last sector they reach is lateSector
+    int lateSector;
+    bool partsRefused;                // every part of that sector is answered with status 5
+    int erase = CMD_ERASE_SECTOR_V2;  // the processor's command set
+    int part = CMD_WRITE_PART_V2;
+};
+class LateReplies : public SessionOnAPlainHost,
+                    public testing::WithParamInterface<std::tuple<LateCase, gxsim::Driver>> {};
+
+TEST_P(LateReplies, AnswerOnlyTheirOwnRequest)
+{
+    const auto& [c, driver] = GetParam();
+    gxsim::DeviceSetup setup = SimDevice("5010", driver);
+    setup.ProcessorId = c.processor;
+    const std::string sector = " sector=" + std::to_string(c.lateSector);
+    setup.Faults = {"delay:1500 attempt=1 cmd=" + std::to_string(c.erase) + sector};
+    if (c.partsRefused) setup.Faults.push_back("status:5 cmd=" + std::to_string(c.part) + sector);
+    TDevEntry& device = Listed(setup);
+    std::vector<uint8_t> payload(c.payload);
+    for (size_t i = 0; i < payload.size(); ++i) payload[i] = static_cast<uint8_t>(i * 31 + 7);
+    LoadsPayload(payload);
+    Run(device);
+
+    ASSERT_EQ(host.Sessions.size(), 1u);
+    const std::vector<gxsim::JournalEntry> packets = sim.Journal("5010", "packet");
+    int lateParts = 0;
+    for (const gxsim::JournalEntry& p : packets)
+        if (p.Command() == c.part && p.Sector() == c.lateSector) ++lateParts;
+    if (c.partsRefused) {
+        // The first part's own refusal decides: code 6 with the device's status, and the session
+        // goes no further than that part.
+        EXPECT_EQ(host.Sessions[0].ErrorCode, kWritePartFailed);
+        EXPECT_EQ(host.Sessions[0].LastStatus, 5u);
+        EXPECT_EQ(lateParts, 1);
+        EXPECT_EQ(Commands("5010").back(), CMD_ABORT);
+    } else {
+        // A slow erase is no error: the device ends up written, part for part.
+        EXPECT_EQ(host.Sessions[0].ErrorCode, kWriteOk);
+        EXPECT_EQ(host.Sessions[0].LastStatus, STATUS_ACCEPTED);
+        const std::vector<uint8_t> flash = sim.Flash("5010");
+        ASSERT_GE(flash.size(), c.firstAddress + payload.size());
+        EXPECT_TRUE(std::equal(payload.begin(), payload.end(), flash.begin() + c.firstAddress));
+        EXPECT_EQ(Commands("5010").back(), CMD_FINISH);
+    }
+    // Every erase and part reply the device sent was read within its own exchange: none was left
+    // for the finish or the abort, whose replies the device sent last.
+    int erases = 0;
+    for (const gxsim::JournalEntry& p : packets)
+        if (p.Command() == c.erase && p.Sector() == c.lateSector) ++erases;
+    EXPECT_GE(erases, 2);
+}
+
+const LateCase kLateCases[] = {
+    // 512-byte sectors from 0x4400, one part each: sectors 0 and 1.
+    {"OnePartSectors", 0x400FE000, 0x4400, 1024, 1, false},
+    {"OnePartSectorsRefused", 0x400FE000, 0x4400, 1024, 1, true},
+    // 4 KB sectors from 0x4000, eight parts each: sectors 4 and 5; the first command set.
+    {"FourKilobyteSectors", 0x0000BC40, 0x4000, 0x1200, 5, false, CMD_ERASE_SECTOR_V1,
+     CMD_WRITE_PART_V1},
+    {"FourKilobyteSectorsRefused", 0x0000BC40, 0x4000, 0x1200, 5, true, CMD_ERASE_SECTOR_V1,
+     CMD_WRITE_PART_V1},
+    // Six 4 KB sectors from 0xA000, then the first 32 KB sector (64 parts), 16.
+    {"MixedSectors", 0x26013F37, 0xA000, 0x6200, 16, false},
+    {"MixedSectorsRefused", 0x26013F37, 0xA000, 0x6200, 16, true},
+};
+
+INSTANTIATE_TEST_SUITE_P(Maps, LateReplies,
+                         testing::Combine(testing::ValuesIn(kLateCases),
+                                          testing::Values(gxsim::Driver::Ftdi,
+                                                          gxsim::Driver::Vendor)),
+                         [](const auto& info) {
+                             return std::string(std::get<0>(info.param).name) +
+                                    (std::get<1>(info.param) == gxsim::Driver::Ftdi ? "_ftdi"
+                                                                                    : "_vendor");
+                         });
 }  // namespace

@@ -922,8 +922,8 @@ TEST_P(Faults, EndAsTheProtocolSays)
 }
 
 // Without a fault the device receives: erase 0, part 0, erase 1, part 1, finish. A split reply
-// comes as 7 bytes, then the other 7 400 ms later, inside the next attempt's read: that read takes
-// the stale half and the new reply's first half, whose lengths fail the header test at once.
+// comes as 7 bytes, then the other 7 400 ms later: the repeat waits for that rest and drops it,
+// and then its own reply comes split again, three times over.
 const FaultCase kFaultCases[] = {
     {.name = "SilentErase",
      .faults = {"silent cmd=6 sector=0"},
@@ -944,7 +944,7 @@ const FaultCase kFaultCases[] = {
      .faults = {"split:7:400 cmd=6 sector=0"},
      .code = kWriteEraseFailed,
      .panel = "Error 5 of firmware updating",
-     .commands = {kErase, kErase, kAbort}},
+     .commands = {kErase, kErase, kErase, kAbort}},
     {.name = "EraseEchoesAnotherSector",
      .faults = {"wrong_sector cmd=6 sector=1"},
      .code = kWriteEraseFailed,
@@ -978,7 +978,7 @@ const FaultCase kFaultCases[] = {
      .code = kWritePartFailed,
      .lastStatus = STATUS_ACCEPTED,
      .panel = "Error 6 of firmware updating",
-     .commands = {kErase, kPart, kErase, kPart, kPart, kAbort}},
+     .commands = {kErase, kPart, kErase, kPart, kPart, kPart, kAbort}},
     {.name = "PartEchoesAnotherAddress",
      .faults = {"wrong_address cmd=7"},
      .code = kWritePartFailed,
