@@ -13,5 +13,8 @@ QString DailyLogPath(const QString& directory, const QDateTime& when);
 
 // Appends "[stamp]\t" + line + CR LF to the file of when's day, creating the folder and the file
 // when missing; an empty file first gets the byte-order mark FF FE. The file is open only for the
-// call. Returns false on any file error; the callers stay silent about it.
-bool AppendDailyLogLine(const QString& directory, const QDateTime& when, const QString& line);
+// call. The line is written whole or not at all: a write that fails part-way (a full disk) is
+// taken back, and a line an earlier crash left unfinished is ended first, so no line is glued to
+// another. False on any file error, with the system's reason in reason when given.
+bool AppendDailyLogLine(const QString& directory, const QDateTime& when, const QString& line,
+                        QString* reason = nullptr);

@@ -1,12 +1,12 @@
 #include "app/MainForm.h"
 
 #include "app/CommandLine.h"
+#include "app/OpenDialog.h"
 #include "platform/Anchors.h"
 #include "platform/OutsideMessages.h"
 #include "platform/Platform.h"
 #include "platform/WindowThreadCall.h"
 
-#include <QFileDialog>
 #include <QTimer>
 
 std::atomic<TMainForm*> MainForm = nullptr;
@@ -123,10 +123,8 @@ void TMainForm::SetUpLayout()
     DevTimer->setInterval(100);
     DevTimer->start();
 
-    OpenDialog1 = new QFileDialog(this);
-    OpenDialog1->setObjectName(QStringLiteral("OpenDialog1"));
-    OpenDialog1->setFileMode(QFileDialog::ExistingFile);
-    OpenDialog1->setNameFilters(DialogNameFilters(QString::fromLatin1(kOpenDialogFilter)));
+    OpenDialog1 = std::make_unique<TOpenDialog>(
+        this, DialogNameFilters(QString::fromLatin1(kOpenDialogFilter)));
 
     resize(kDesignClientWidth, kDesignClientHeight);
     setMinimumWidth(kMinimumWindowWidth);

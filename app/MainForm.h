@@ -2,6 +2,7 @@
 // The loader's one window and the holder of the state the rest of the loader shares. Members are
 // defined in the files of the subsystems they serve; this file has the layout and start-up state.
 
+#include "app/LoaderTexts.h"
 #include "app/LogFormat.h"
 #include "devices/Structs.h"
 #include "devices/WorkerHost.h"
@@ -18,12 +19,13 @@
 #include <exception>
 #include <functional>
 #include <initializer_list>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <vector>
 
 class Anchors;
-class QFileDialog;
+class TOpenDialog;
 class QTimer;
 class TReadVersion;
 
@@ -102,7 +104,7 @@ public:
     // Components that the layout file cannot hold.
     QTimer* DevTimer = nullptr;
     QTimer* RescanTimer = nullptr;
-    QFileDialog* OpenDialog1 = nullptr;
+    std::unique_ptr<TOpenDialog> OpenDialog1;  // shown by btnFwOpen (app/OpenDialog.h)
 
     // Shared state, in the order the constructor sets it up.
     TFirmwareVersion LoadedFirmware;
@@ -126,6 +128,10 @@ public:
     void AddDeviceLogText(int kind, int32_t device, const QString& text);
     void AddLogLine(int kind, const QString& line);
     void WriteLogFile(const QString& line);
+    // A log file or session record write that failed is said once, in red and on standard error,
+    // with the file and the system's reason; again only after a write of that file succeeded.
+    void NoteFileWrite(bool& failing, bool written, LoaderTextId text, const QString& path,
+                       const QString& reason);
     // The local clock that names the daily file and stamps its lines; tests set a fixed one.
     std::function<QDateTime()> LogClock = [] { return QDateTime::currentDateTime(); };
     // ExeDirectory, or the executable's folder while ExeDirectory is not set yet.
@@ -210,7 +216,14 @@ private:
     bool driversBound_ = false;
     // A scan was asked for while a pass ran: one more pass follows it.
     bool scanRequestedWhileRunning_ = false;
+    // Logs, in red, the devices a pass did not add, each once per plug-in.
+    void ReportRejectedDevices(const TReadVersion& scan);
+    // The devices already reported as not added, with their codes, until they are unplugged.
+    std::map<TDeviceKey, int32_t> reportedRejections_;
     bool closingUnattended_ = false;
+    // The last write of the log file, of the session record, failed (and was said).
+    bool logFileFailing_ = false;
+    bool sessionRecordFailing_ = false;
     FirmwareLogFunction FirmwareLog();
     void SetUpLayout();
     void SetUpLogView();       // app/MainFormLog.cpp

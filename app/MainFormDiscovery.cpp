@@ -2,9 +2,11 @@
 // changes in DeviceList and on screen, and stopping a pass when the window closes.
 
 #include "app/Language.h"
+#include "app/LoaderTexts.h"
 #include "app/MainForm.h"
 #include "devices/Channel.h"
 #include "devices/ReadVersion.h"
+#include "devices/Text8.h"
 #include "platform/OutsideMessages.h"
 #include "platform/ScopeExit.h"
 #include "sessions/DevicePanel.h"
@@ -12,6 +14,8 @@
 
 #include <QPushButton>
 #include <QTimer>
+
+#include <algorithm>
 
 namespace {
 constexpr int kDevPanelHeightPerDevice = 96;
@@ -71,12 +75,6 @@ void TMainForm::ScanFinished(TReadVersion& scan)
         }
     });
 
-    if (scan.ScanError != kScanOk) {
-        // The new devices are discarded; detached records stay until a pass succeeds.
-        AddDeviceLog(Error, 0, Msg(5), {scan.ElapsedMs, scan.ScanError, scan.LastReplyCode});
-        return;
-    }
-
     {
         std::lock_guard<std::recursive_mutex> lock(DeviceListLock);
         for (auto it = DeviceList.begin(); it != DeviceList.end();) {
@@ -91,10 +89,16 @@ void TMainForm::ScanFinished(TReadVersion& scan)
             it = DeviceList.erase(it);  // its panel goes with it
         }
 
+        ReportRejectedDevices(scan);
+
         for (std::unique_ptr<TDevEntry>& found : scan.FoundDevices) {
             TDevEntry& device = *found;
             const int32_t number = device.SerialNumber;
             AddDeviceLog(Normal, number, Msg(7));
+            // Shown at last: a failure of its identification, once reported, is over.
+            const auto reported = reportedRejections_.find(KeyOf(device));
+            if (reported != reportedRejections_.end() && reported->second != kScanDuplicateSerial)
+                reportedRejections_.erase(reported);
             DeviceList.push_back(std::move(found));
             TFWLoaderDevGroup& panel = CreateDevicePanel(device);
             QPushButton* button = panel.UpdateButton;
@@ -115,6 +119,34 @@ void TMainForm::ScanFinished(TReadVersion& scan)
     }
 
     UpdateDevPanelHeight();
+}
+
+void TMainForm::ReportRejectedDevices(const TReadVersion& scan)
+{
+    // A device is told about once per plug-in, not at every pass: what a complete list no longer
+    // shows is forgotten, and a duplicate once its key is listed only once.
+    for (auto it = reportedRejections_.begin(); it != reportedRejections_.end();) {
+        const auto listed = std::count(scan.Listed.begin(), scan.Listed.end(), it->first);
+        const bool gone = it->second == kScanDuplicateSerial ? listed < 2 : listed == 0;
+        if (scan.ListComplete(it->first.DriverKind) && gone)
+            it = reportedRejections_.erase(it);
+        else
+            ++it;
+    }
+    for (const TRejectedDevice& rejected : scan.Rejected) {
+        if (!reportedRejections_.emplace(rejected.Key, rejected.ScanError).second) continue;
+        const QString serial = DecodeText8(rejected.Key.SerialText);
+        if (rejected.ScanError == kScanDuplicateSerial) {
+            AddDeviceLog(Error, rejected.SerialNumber, LoaderText(LoaderTextId::DuplicateSerial),
+                         {serial});
+            continue;
+        }
+        // Message 5 under the device's own prefix, with its serial text as listed.
+        AddDeviceLogText(
+            Error, rejected.SerialNumber,
+            FormatLogText(Msg(5), {scan.ElapsedMs, rejected.ScanError, rejected.LastReplyCode}) +
+                FormatLogText(LoaderText(LoaderTextId::SerialTextSuffix), {serial}));
+    }
 }
 
 void TMainForm::UpdateDevPanelHeight()

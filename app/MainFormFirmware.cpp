@@ -5,9 +5,8 @@
 #include "app/Language.h"
 #include "app/LogFormat.h"
 #include "app/MainForm.h"
+#include "app/OpenDialog.h"
 #include "firmware/FirmwareLoad.h"
-
-#include <QFileDialog>
 
 FirmwareLogFunction TMainForm::FirmwareLog()
 {
@@ -68,11 +67,8 @@ void TMainForm::btnFwLoadClick()
 
 void TMainForm::btnFwOpenClick()
 {
-    OpenDialog1->selectFile(edFWFile->currentText());
-    OpenDialog1->selectNameFilter(OpenDialog1->nameFilters().value(0));
-    if (OpenDialog1->exec() != QDialog::Accepted) return;
-    const QStringList chosen = OpenDialog1->selectedFiles();
+    const QString chosen = OpenDialog1->Execute(edFWFile->currentText());
     if (chosen.isEmpty()) return;
-    edFWFile->setEditText(chosen.first());
+    edFWFile->setEditText(chosen);
     btnFwLoadClick();
 }

@@ -5,10 +5,13 @@
 #include "app/MainForm.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QScrollBar>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
+
+#include <cstdio>
 
 namespace {
 // How many blocks a text adds to the document beyond its own: QTextCursor::insertText starts a
@@ -108,6 +111,29 @@ void TMainForm::WriteLogFile(const QString& line)
 {
     // Read at every line: ticking or clearing the box takes effect at the next one.
     if (!cbWritelogToFile->isChecked()) return;
-    // File errors are silent: the line stays in the view.
-    AppendDailyLogLine(LogsFolder(), LogClock ? LogClock() : QDateTime::currentDateTime(), line);
+    const QDateTime when = LogClock ? LogClock() : QDateTime::currentDateTime();
+    QString reason;
+    const bool written = AppendDailyLogLine(LogsFolder(), when, line, &reason);
+    // The line stays in the view either way.
+    NoteFileWrite(logFileFailing_, written, LoaderTextId::LogFileUnwritable,
+                  DailyLogPath(LogsFolder(), when), reason);
+}
+
+void TMainForm::NoteFileWrite(bool& failing, bool written, LoaderTextId text, const QString& path,
+                              const QString& reason)
+{
+    if (written) {
+        failing = false;
+        return;
+    }
+    // Said once, and again only after a write in between succeeded: a full disk would otherwise
+    // fill the view with the same line. Set first, so that the line itself, which the log file
+    // refuses too, says nothing more.
+    if (failing) return;
+    failing = true;
+    const QString message =
+        FormatLogText(LoaderText(text), {QDir::toNativeSeparators(path), reason});
+    std::fprintf(stderr, "GXFWLoader: %s\n", message.toLocal8Bit().constData());
+    std::fflush(stderr);
+    AddLogText(Error, message);
 }

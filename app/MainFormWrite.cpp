@@ -5,6 +5,7 @@
 #include "app/MainForm.h"
 #include "app/SessionRecord.h"
 #include "devices/DeviceList.h"
+#include "devices/RunningSessions.h"
 #include "sessions/DevicePanel.h"
 #include "sessions/WriteProcess.h"
 
@@ -60,7 +61,9 @@ void TMainForm::StartFirmwareWrite(TDevEntry& device)
         std::lock_guard<std::recursive_mutex> lock(DeviceListLock);
         device.Writer = session.get();
     }
-    Workers.Start(std::move(session), QThread::NormalPriority);
+    const TWorkerThread* started = session.get();
+    if (Workers.Start(std::move(session), QThread::NormalPriority))
+        RunningSessions::Process().Add(started, device.SerialNumber);
     if (device.Panel && device.Panel->UpdateButton) device.Panel->UpdateButton->setEnabled(false);
     AddDeviceLog(Normal, device.SerialNumber, Msg(15));
     ShowDeviceStatus(device, Msg(16), Success);
@@ -93,7 +96,10 @@ void TMainForm::WriteSessionRecord(const TWriteThread& session)
     record.PartsWritten = session.PartsWritten;
     record.PartsTotal = session.PartsTotal;
     record.DurationMs = session.SessionMs;
-    AppendSessionRecord(LogsFolder(), record);  // file errors are silent, as for the log
+    QString reason;
+    const bool written = AppendSessionRecord(LogsFolder(), record, &reason);
+    NoteFileWrite(sessionRecordFailing_, written, LoaderTextId::SessionRecordUnwritable,
+                  DailySessionRecordPath(LogsFolder(), record.When), reason);
 }
 
 void TMainForm::ShowProgress(TDevEntry& device, int position)
@@ -103,6 +109,7 @@ void TMainForm::ShowProgress(TDevEntry& device, int position)
 
 void TMainForm::WriteFinished(TWriteThread& session)
 {
+    RunningSessions::Process().Remove(&session);
     TDevEntry& device = *session.Device;
     const int32_t number = device.SerialNumber;
     if (session.ErrorCode != kWriteOk) {

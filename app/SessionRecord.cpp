@@ -35,23 +35,28 @@ QByteArray SessionRecordLine(const SessionRecord& r)
     return QJsonDocument(o).toJson(QJsonDocument::Compact) + '\n';
 }
 
-bool AppendSessionRecord(const QString& directory, const SessionRecord& record)
+bool AppendSessionRecord(const QString& directory, const SessionRecord& record, QString* reason)
 {
-    if (!QDir().mkpath(directory + QStringLiteral("Logs"))) return false;
+    QDir().mkpath(directory + QStringLiteral("Logs"));  // a folder it cannot make fails the open
     QFile file(DailySessionRecordPath(directory, record.When));
+    const auto fail = [&] {
+        if (reason) *reason = file.errorString();
+        return false;
+    };
     // Unbuffered: a buffered write that fails part-way keeps the rest of the line, and the close
     // would append it after the take-back below.
-    if (!file.open(QIODevice::ReadWrite | QIODevice::Append | QIODevice::Unbuffered)) return false;
+    if (!file.open(QIODevice::ReadWrite | QIODevice::Append | QIODevice::Unbuffered)) return fail();
     const qint64 before = file.size();
     QByteArray line = SessionRecordLine(record);
     if (before > 0) {
         // A line cut short by a crash stays on its own; the new one starts on a line of its own.
         char last = '\n';
-        if (!file.seek(before - 1) || file.read(&last, 1) != 1) return false;
+        if (!file.seek(before - 1) || file.read(&last, 1) != 1) return fail();
         if (last != '\n') line.prepend('\n');
     }
     // One write, so the line never interleaves with another writer's.
     if (file.write(line) != line.size() || !file.flush()) {
+        fail();
         file.resize(before);  // half a line is no record: take it back
         return false;
     }

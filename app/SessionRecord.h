@@ -34,5 +34,6 @@ QByteArray SessionRecordLine(const SessionRecord& record);
 // Appends the record to the file of its day, creating the folder and the file when missing. The
 // line is written whole or not at all: a write that fails half-way is taken back, and a line that
 // an earlier crash left unfinished is ended first, so no earlier line is ever spoilt. False on any
-// file error; the callers stay silent about it, as for the log.
-bool AppendSessionRecord(const QString& directory, const SessionRecord& record);
+// file error, with the system's reason in reason when given.
+bool AppendSessionRecord(const QString& directory, const SessionRecord& record,
+                         QString* reason = nullptr);

@@ -3,6 +3,7 @@
 #include "app/ErrorDisplay.h"
 #include "app/MainForm.h"
 #include "app/MessageWiring.h"
+#include "devices/RunningSessions.h"
 #include "platform/CodeSignature.h"
 #include "platform/DeviceNotifications.h"
 #include "platform/DynamicLibrary.h"
@@ -38,16 +39,25 @@ int main(int argc, char** argv)
     InstallUiFontSubstitutes();
     // SIGINT and SIGTERM close the window the way the user would. Installed first, so that a
     // signal arriving during start-up waits in the event loop until the window exists.
-    InstallTerminationHandler(&app, [] {
-        // A message box open at that moment is dismissed first, so its nested loop ends.
-        for (int i = 0; i < 16; ++i) {
-            QWidget* modal = QApplication::activeModalWidget();
-            if (!modal) break;
-            modal->close();
-        }
-        // Nobody may be there to answer: the close waits for no one.
-        if (TMainForm* form = MainForm) form->CloseUnattended();
-    });
+    InstallTerminationHandler(
+        &app,
+        [] {
+            // A message box open at that moment is dismissed first, so its nested loop ends.
+            for (int i = 0; i < 16; ++i) {
+                QWidget* modal = QApplication::activeModalWidget();
+                if (!modal) break;
+                modal->close();
+            }
+            // Nobody may be there to answer: the close waits for no one.
+            if (TMainForm* form = MainForm) form->CloseUnattended();
+        },
+        [] {
+            // A second request while the close waits for the sessions: they were asked to stop (and
+            // are asked once more here); nothing waits for them any longer.
+            return "GXFWLoader: a second termination request during the close: ending at once; "
+                   "sessions still running: " +
+                   SerialList(RunningSessions::Process().StopAll());
+        });
     try {
         // The window sets the process-wide main-window pointer for exactly its own lifetime.
         TMainForm form(QCoreApplication::arguments().mid(1));

@@ -4,19 +4,12 @@
 #include "platform/Ticks.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 
 namespace {
 void PauseOneMs()
 {
     PauseMs(1);
-}
-
-// "%d" of the serial number: at most 11 characters, well inside the 15 the driver takes.
-void SerialText(const TDevEntry& device, char (&text)[16])
-{
-    std::snprintf(text, sizeof text, "%d", static_cast<int>(device.SerialNumber));
 }
 
 uint32_t FtdiReceiveQueue(FT_HANDLE handle)
@@ -31,10 +24,10 @@ uint32_t FtdiReceiveQueue(FT_HANDLE handle)
 bool FtdiOpen(TDevEntry& device)
 {
     if (!FtdiLibrary.Module) return false;
-    char serial[16];
-    SerialText(device, serial);
+    // D2XX declares the argument without const; it only reads the text.
     FT_HANDLE handle = nullptr;
-    const FT_STATUS status = FtdiLibrary.FT_OpenEx(serial, FT_OPEN_BY_SERIAL_NUMBER, &handle);
+    const FT_STATUS status = FtdiLibrary.FT_OpenEx(const_cast<char*>(device.SerialText.c_str()),
+                                                   FT_OPEN_BY_SERIAL_NUMBER, &handle);
     if (status != FT_OK || !handle) return false;
     device.FtdiHandle = handle;
     FtdiLibrary.FT_SetTimeouts(handle, kFtdiReadTimeoutMs, kFtdiWriteTimeoutMs);
@@ -107,10 +100,9 @@ uint32_t FtdiDiscardQueued(TDevEntry& device)
 bool VendorOpen(TDevEntry& device)
 {
     if (!VendorLibrary.Module) return false;
-    char serial[16];
-    SerialText(device, serial);
     void* handle = nullptr;
-    const int32_t result = VendorLibrary.LV_OpenDevice(device.DeviceCode, serial, &handle);
+    const int32_t result =
+        VendorLibrary.LV_OpenDevice(device.DeviceCode, device.SerialText.c_str(), &handle);
     if (result != 0 || !handle) return false;
     device.VendorHandle = handle;
     VendorLibrary.LV_SetTimeouts(handle, kVendorFirstTimeout, kVendorSecondTimeout);
@@ -171,6 +163,11 @@ const ChannelOperations& OperationsOf(const TDevEntry& device)
 bool ChannelOpen(TDevEntry& device)
 {
     return OperationsOf(device).Open(device);
+}
+
+bool ChannelIsOpen(const TDevEntry& device)
+{
+    return (device.DriverKind == FtdiDriver ? device.FtdiHandle : device.VendorHandle) != nullptr;
 }
 
 void ChannelClose(TDevEntry& device)

@@ -19,8 +19,11 @@ inline constexpr uint32_t kChannelPieceSize = 64;  // largest piece one write is
 // seconds to a write. Set right after an open, where the library can.
 inline constexpr uint8_t kFtdiLatencyTimerMs = 2;
 
-// True when the device is open and its handle is stored in the record.
+// True when the device is open and its handle is stored in the record. The device is opened by
+// the serial text its library listed.
 bool ChannelOpen(TDevEntry& device);
+// Whether the device's channel is open (its handle of its own kind is set).
+bool ChannelIsOpen(const TDevEntry& device);
 // Closes the device if it is open and clears the handle; closing a closed channel is harmless.
 void ChannelClose(TDevEntry& device);
 // One driver write; true when the driver reports success. written is set only when the driver

@@ -32,3 +32,17 @@ bool RemoveDevice(TDeviceList& list, const TDevEntry* record)
     list.erase(it);
     return true;
 }
+
+TDeviceKey KeyOf(const TDevEntry& device)
+{
+    // DriverKind 0 is FTDI, any other value the vendor library.
+    return {device.DriverKind == FtdiDriver ? FtdiDriver : VendorDriver, device.SerialText};
+}
+
+TDevEntry* FindDevice(const TDeviceList& list, const TDeviceKey& key)
+{
+    const auto it =
+        std::find_if(list.begin(), list.end(),
+                     [&key](const std::unique_ptr<TDevEntry>& e) { return e && KeyOf(*e) == key; });
+    return it == list.end() ? nullptr : it->get();
+}

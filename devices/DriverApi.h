@@ -22,6 +22,9 @@ using FT_HANDLE = void*;
 
 inline constexpr FT_STATUS FT_OK = 0;
 inline constexpr uint32_t FT_OPEN_BY_SERIAL_NUMBER = 1;
+// Flags of a device-information node: the device is open. Opened by another program, the node
+// has nothing else: its serial number and description are empty.
+inline constexpr uint32_t FT_FLAGS_OPENED = 1;
 
 struct FT_DEVICE_LIST_INFO_NODE {
     uint32_t Flags;

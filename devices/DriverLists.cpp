@@ -50,7 +50,8 @@ DriverListResult ReadFtdiDeviceList(std::vector<FtdiListEntry>& entries)
         return DriverListResult::DriverError;
     filled = std::min(filled, count);
     for (uint32_t i = 0; i < filled; ++i)
-        entries.push_back({NodeSerialText(nodes[i]), NodeDescriptionText(nodes[i])});
+        entries.push_back(
+            {NodeSerialText(nodes[i]), NodeDescriptionText(nodes[i]), nodes[i].Flags});
     return DriverListResult::Ok;
 }
 

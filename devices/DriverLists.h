@@ -27,6 +27,7 @@ enum class DriverListResult {
 struct FtdiListEntry {
     std::string Serial;
     std::string Description;
+    uint32_t Flags = 0;  // FT_FLAGS_OPENED
 };
 
 struct VendorListEntry {

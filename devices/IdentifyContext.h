@@ -14,6 +14,9 @@
 inline constexpr int32_t kScanOk = 0;
 inline constexpr int32_t kScanOpenFailed = 7;  // a new device's channel did not open
 inline constexpr int32_t kScanNoAnswer = 8;    // a new device answered no version query
+// A new device whose library already lists another with its serial text: the loader cannot open
+// one of them without maybe reaching the other, so it leaves it alone.
+inline constexpr int32_t kScanDuplicateSerial = 10;
 
 struct TIdentifyContext {
     // Formats the line as ReaderLog does and returns once the window thread has logged it. device

@@ -63,6 +63,9 @@ int32_t SerialFromText(std::string_view text)
 }
 
 TDevEntry::TDevEntry(std::string_view serialText, uint16_t deviceCode, int32_t driverKind)
-    : SerialNumber(SerialFromText(serialText)), DeviceCode(deviceCode), DriverKind(driverKind)
+    : SerialNumber(SerialFromText(serialText)),
+      SerialText(serialText),
+      DeviceCode(deviceCode),
+      DriverKind(driverKind)
 {
 }

@@ -43,6 +43,9 @@ struct PanelDeleter {
 
 struct TDevEntry {
     int32_t SerialNumber;
+    // The serial text exactly as the driver listed it. The device is opened by it: "%d" of the
+    // number does not give back a text such as "007001". With DriverKind it tells devices apart.
+    std::string SerialText;
     uint16_t DeviceCode;
     uint32_t ProcessorId = 0;
     bool InBootloader = false;

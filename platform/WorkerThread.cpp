@@ -28,7 +28,16 @@ void TWorkerThread::run()
 {
     systemThread_.store(CurrentSystemThreadId());
     StartTick = TickCount();
-    Execute();
+    try {
+        Execute();
+    } catch (...) {
+        const std::exception_ptr error = std::current_exception();
+        try {
+            BodyRaised(error);
+        } catch (...) {
+            // Nothing more can be said: the worker still ends the ordinary way.
+        }
+    }
     bodyEnded_.store(true, std::memory_order_release);
     HandOver([this] { OnTerminate(); });
     // Nothing after the termination handler: the window may free what the worker used.

@@ -14,6 +14,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -63,6 +64,11 @@ protected:
     // The termination handler, on the window thread while this thread waits, after Execute. It
     // also runs for a worker asked to stop; each handler decides what that means.
     virtual void OnTerminate() {}
+    // On this thread, when Execute let an error out: the worker's last word on it (a result code,
+    // a log line), before its termination handler runs as usual. An error is the worker's own: it
+    // never reaches the thread's end, which would take the whole process with it. What this raises
+    // in turn is dropped.
+    virtual void BodyRaised(std::exception_ptr /*error*/) {}
 
 private:
     void run() final;

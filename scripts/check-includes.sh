@@ -3,14 +3,14 @@
 #   - nothing in devices/, sessions/ or firmware/ includes the window's header or its form;
 #   - of those, only the device panel includes a widget header, directly or through another
 #     project header;
-#   - of app/, they include only its foundation (the catalogue, the log format, the loader's error
-#     type);
+#   - of app/, they include only its foundation (the catalogue and the loader's own texts, the log
+#     format, the loader's error type);
 #   - no project files include each other in a circle, and neither do the folders (app's
 #     foundation counted as a folder of its own).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-foundation='app/(Language|LogFormat|LoaderError)\.h'
+foundation='app/(Language|LoaderTexts|LogFormat|LoaderError)\.h'
 # An include line however it is spaced: "#include <x>", "#  include <x>", " # include"x"".
 include_re='^[[:space:]]*#[[:space:]]*include[[:space:]]*'
 # The widget module's headers as this machine's Qt has them (QLabel, qlabel.h), and any header

@@ -1,6 +1,8 @@
 #include "sessions/WriteProcess.h"
 
 #include "app/Language.h"
+#include "app/LoaderError.h"
+#include "app/LoaderTexts.h"
 #include "app/LogFormat.h"
 #include "devices/Channel.h"
 #include "platform/Ticks.h"
@@ -61,6 +63,28 @@ void TWriteThread::Execute()
     SectorMap = nullptr;
     Image.clear();
 
+    // Closed after the loop, however the session ends, an error it raised included.
+    const ChannelCloser closer(*Device);
+    try {
+        Run();
+    } catch (...) {
+        SessionRaised(std::current_exception());
+    }
+    ChannelClose(*Device);
+
+    // 9
+    ClearFirmwareBlocks(Blocks);
+    std::vector<uint8_t>().swap(Image);
+    SessionMs = Elapsed();
+}
+
+void TWriteThread::OnTerminate()
+{
+    host_.WriteFinished(*this);
+}
+
+void TWriteThread::Run()
+{
     // 2: the load runs on the window thread; one that raises, or that never ran because the
     // window is gone, is a failed load.
     if (!LoadFirmwareThroughWindow(*this, host_, Blocks, ImageVersion, &ImageSource)) {
@@ -73,8 +97,7 @@ void TWriteThread::Execute()
     if (ErrorCode == kWriteOk) {                                       // 5
         WriterLog(*this, Normal, Msg(51), {FirstSector, LastSector});  // 6
         PartsDone = 0;
-        // 7: closed after the loop, however the session ends.
-        const ChannelCloser closer(*Device);
+        // 7: closed after the loop, however the session ends (Execute).
         if (!ChannelOpen(*Device)) {
             WriterLog(*this, Error, Msg(52));
             ErrorCode = kWriteOpenFailed;
@@ -110,16 +133,30 @@ void TWriteThread::Execute()
         else
             AbortSession();
     }
-
-    // 9
-    ClearFirmwareBlocks(Blocks);
-    std::vector<uint8_t>().swap(Image);
-    SessionMs = Elapsed();
 }
 
-void TWriteThread::OnTerminate()
+void TWriteThread::SessionRaised(std::exception_ptr error)
 {
-    host_.WriteFinished(*this);
+    // The session's own failure, whatever else goes on: the other devices' sessions are
+    // untouched. A device that may be mid-write gets the abort, as after any failed step.
+    ErrorCode = kWriteRaised;
+    try {
+        if (ChannelIsOpen(*Device)) AbortSession();
+    } catch (...) {
+    }
+    try {
+        WriterLog(*this, Error, LoaderText(LoaderTextId::SessionException), {ExceptionText(error)});
+    } catch (...) {
+        // Not even the line could be handed over: the verdict still tells.
+    }
+}
+
+void TWriteThread::BodyRaised(std::exception_ptr error)
+{
+    // What escaped Execute's own net (its clean-up): still this session's failure only.
+    if (ErrorCode == kWriteOk) ErrorCode = kWriteRaised;
+    ChannelClose(*Device);
+    (void)error;
 }
 
 void TWriteThread::SelectSectorMap()

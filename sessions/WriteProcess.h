@@ -27,6 +27,9 @@ inline constexpr int32_t kWriteStopped =
 inline constexpr int32_t kWriteEraseFailed = 5;
 inline constexpr int32_t kWritePartFailed = 6;
 inline constexpr int32_t kWriteOpenFailed = 7;
+// The session raised an error of the loader's own (its text is logged): it ends as failed, its
+// device aborted and closed, and no other session is touched.
+inline constexpr int32_t kWriteRaised = 8;
 // kWriteBlockOutsideImage (3), kWriteNothingToWrite (4) and kWriteNotCompatible (9) come from the
 // flash layout.
 
@@ -68,8 +71,13 @@ protected:
     void Execute() override;
     // WriteFinished on the window thread.
     void OnTerminate() override;
+    void BodyRaised(std::exception_ptr error) override;
 
 private:
+    // Steps 1 to 8 of the session; Execute wraps them with the clean-up that runs on every path.
+    void Run();
+    // An error Run raised: code 8, the abort when the channel is open, the error's text in red.
+    void SessionRaised(std::exception_ptr error);
     enum class Step { Done, Failed, Stopped };
     Step EraseSector(int index);
     Step WriteSector(int index);

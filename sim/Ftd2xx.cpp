@@ -32,6 +32,7 @@ static_assert(offsetof(Node, ftHandle) == 96);
 constexpr uint32_t kOk = 0, kInvalidHandle = 1, kDeviceNotFound = 2, kDeviceNotOpened = 3,
                    kIoError = 4, kInvalidParameter = 6;
 constexpr uint32_t kOpenBySerialNumber = 1;
+constexpr uint32_t kFlagOpened = 1;  // FT_FLAGS_OPENED
 constexpr uint32_t kDevice232R = 5;
 constexpr uint32_t kVidPid = 0x04036001;
 
@@ -90,12 +91,18 @@ GXSIM_EXPORT uint32_t FT_CreateDeviceInfoList(uint32_t* count)
         for (const gxsim::DeviceSetup& d : state.Devices) {
             if (!d.Plugged || d.Kind != gxsim::Driver::Ftdi) continue;
             Node node{};
+            node.LocId = 0x1000 + static_cast<uint32_t>(nodes.size());
+            if (d.OpenElsewhere) {
+                // Open in another process: the driver can tell nothing but that.
+                node.Flags = kFlagOpened;
+                nodes.push_back(node);
+                continue;
+            }
             void* open = OpenHandleOf(d.Serial);
-            node.Flags = open ? 1 : 0;
+            node.Flags = open ? kFlagOpened : 0;
             node.Type = kDevice232R;
             node.ID = kVidPid;
-            node.LocId = 0x1000 + static_cast<uint32_t>(nodes.size());
-            Fill(node.SerialNumber, d.Serial);
+            Fill(node.SerialNumber, d.ListedSerialText());
             // A driver that has not read the description yet reports it empty.
             Fill(node.Description, d.DescriptionReads < d.LateDescription ? "" : d.Description);
             node.ftHandle = open;

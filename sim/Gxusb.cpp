@@ -71,8 +71,9 @@ GXSIM_EXPORT int32_t LV_GetListDevices(uint16_t selector, void* records, uint32_
         record.Index[1] = static_cast<uint8_t>(i >> 8);
         record.DeviceCode[0] = static_cast<uint8_t>(devices[i]->DeviceCode);
         record.DeviceCode[1] = static_cast<uint8_t>(devices[i]->DeviceCode >> 8);
-        std::memcpy(record.SerialNumber, devices[i]->Serial.data(),
-                    std::min(sizeof record.SerialNumber, devices[i]->Serial.size()));
+        const std::string& serial = devices[i]->ListedSerialText();
+        std::memcpy(record.SerialNumber, serial.data(),
+                    std::min(sizeof record.SerialNumber, serial.size()));
         std::memcpy(&out[i], &record, sizeof record);
     }
     *count = static_cast<uint32_t>(devices.size()) + state.Library.VendorCountExtra;

@@ -115,24 +115,35 @@ std::shared_ptr<Connection> Connection::Open(const std::string& dir, Driver driv
     SimFolder folder(dir);
     SimState state;
     if (dir.empty() || !folder.Load(state)) return nullptr;
-    const DeviceSetup* setup = state.Find(serial);
-    if (!setup || !setup->Plugged || setup->Kind != driver ||
-        (deviceCode && setup->DeviceCode != *deviceCode))
+    // Like a driver: the first plugged-in device of its own that lists that serial text.
+    const DeviceSetup* setup = nullptr;
+    for (const DeviceSetup& d : state.Devices) {
+        if (d.Plugged && d.Kind == driver && d.ListedSerialText() == serial &&
+            (!deviceCode || d.DeviceCode == *deviceCode)) {
+            setup = &d;
+            break;
+        }
+    }
+    if (!setup) return nullptr;
+    const std::string& name = setup->Serial;
+    if (setup->OpenElsewhere) {
+        error = OpenError::Busy;  // another program has it
         return nullptr;
+    }
     if (setup->OpenFails) {
-        folder.AppendJournal(serial, std::string("open_refused driver=") + DriverName(driver));
+        folder.AppendJournal(name, std::string("open_refused driver=") + DriverName(driver));
         error = OpenError::Refused;
         return nullptr;
     }
     {
         std::lock_guard lock(openMutex);
-        if (!OpenDevices().insert(OpenKey(dir, serial, setup->PlugCount)).second) {
+        if (!OpenDevices().insert(OpenKey(dir, name, setup->PlugCount)).second) {
             error = OpenError::Busy;
             return nullptr;
         }
     }
     error = OpenError::None;
-    std::shared_ptr<Connection> connection(new Connection(dir, driver, serial, setup->PlugCount));
+    std::shared_ptr<Connection> connection(new Connection(dir, driver, name, setup->PlugCount));
     connection->Journal(std::string("open driver=") + DriverName(driver));
     return connection;
 }

@@ -86,6 +86,7 @@ bool SetDeviceField(DeviceSetup& d, std::string_view key, std::string_view value
                     std::string& error)
 {
     if (key == "serial") return SetText(d.Serial, value, key, error);
+    if (key == "listed_serial") return SetText(d.ListedSerial, value, key, error);
     if (key == "driver") {
         if (value == "ftdi")
             d.Kind = Driver::Ftdi;
@@ -128,6 +129,7 @@ bool SetDeviceField(DeviceSetup& d, std::string_view key, std::string_view value
     }
     if (key == "locked") return SetFlag(d.Locked, value, key, error);
     if (key == "open_fails") return SetFlag(d.OpenFails, value, key, error);
+    if (key == "open_elsewhere") return SetFlag(d.OpenElsewhere, value, key, error);
     if (key == "latency_ms") return SetNumber(d.LatencyMs, value, 255, key, error);
     if (key == "late_description")
         return SetNumber(d.LateDescription, value, UINT32_MAX, key, error);
@@ -182,6 +184,7 @@ std::vector<std::pair<std::string, std::string>> DeviceFields(const DeviceSetup&
         protectedList += (protectedList.empty() ? "" : ",") + std::to_string(s);
     std::vector<std::pair<std::string, std::string>> fields = {
         {"serial", Escape(d.Serial)},
+        {"listed_serial", Escape(d.ListedSerial)},
         {"driver", DriverName(d.Kind)},
         {"plugged", YesNo(d.Plugged)},
         {"plug_count", std::to_string(d.PlugCount)},
@@ -195,6 +198,7 @@ std::vector<std::pair<std::string, std::string>> DeviceFields(const DeviceSetup&
         {"protected", protectedList},
         {"locked", YesNo(d.Locked)},
         {"open_fails", YesNo(d.OpenFails)},
+        {"open_elsewhere", YesNo(d.OpenElsewhere)},
         {"latency_ms", std::to_string(d.LatencyMs)},
         {"late_description", std::to_string(d.LateDescription)},
         {"description_reads", std::to_string(d.DescriptionReads)},

@@ -14,7 +14,14 @@ enum class Driver { Ftdi, Vendor };
 enum class Mode { Application, Bootloader };
 
 struct DeviceSetup {
-    std::string Serial;  // the driver's serial text; also the device's name in gxsim
+    std::string Serial;  // the device's name in gxsim; also its serial text, unless ListedSerial
+    // The serial text the driver lists and opens the device by, when it is not the name: two
+    // devices that report one serial number.
+    std::string ListedSerial;
+    const std::string& ListedSerialText() const
+    {
+        return ListedSerial.empty() ? Serial : ListedSerial;
+    }
     Driver Kind = Driver::Ftdi;
     bool Plugged = true;
     uint32_t PlugCount = 1;  // plug-ins so far: a handle opened before the last one is dead
@@ -29,6 +36,9 @@ struct DeviceSetup {
     bool Locked = false;
     // Behaviour of the device and its cable.
     bool OpenFails = false;
+    // FTDI: another program holds the device open. The driver lists it with only that flag, its
+    // serial number and description empty, and nobody else can open it.
+    bool OpenElsewhere = false;
     uint32_t LatencyMs = 0;           // FTDI latency timer: a short reply is held back this long
     uint32_t LateDescription = 0;     // FTDI lists after plug-in that show an empty description
     uint32_t DescriptionReads = 0;    // FTDI lists since plug-in

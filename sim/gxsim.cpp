@@ -46,10 +46,12 @@ The state folder is DIR or $GXSIM_DIR. Commands:
 
 const char* const kKeys = R"(Device keys (add, set):
   driver=ftdi|vendor            description=TEXT (FTDI, default Geotrovix)
+  listed_serial=TEXT (the serial text the driver lists and opens it by; default its name)
   device_code=N (vendor)        mode=application|bootloader (also sets next_mode)
   next_mode=application|bootloader (the mode after the next plug-in; give it after mode=)
   firmware=TEXT                 bootloader=TEXT               processor=0xHEX
   protected=N,N,...             locked=yes|no                 open_fails=yes|no
+  open_elsewhere=yes|no (FTDI: open in another program, listed with only that flag)
   latency_ms=N (FTDI latency timer, 0..255)   late_description=N (FTDI lists with no description)
   unplug_after_parts=N          read_wait_ms=N|default (vendor read wait)
   frame_timeout_ms=N            journal_writes=yes|no
@@ -125,6 +127,8 @@ int List(const SimFolder& folder)
         if (d.Kind == Driver::Vendor) notes += "code=" + std::to_string(d.DeviceCode) + " ";
         if (d.NextMode != d.Current) notes += std::string("next=") + ModeName(d.NextMode) + " ";
         if (d.Locked) notes += "locked ";
+        if (d.OpenElsewhere) notes += "open-elsewhere ";
+        if (!d.ListedSerial.empty()) notes += "listed-as=" + Escape(d.ListedSerial) + " ";
         if (!d.ProtectedSectors.empty()) notes += "protected ";
         if (!d.Faults.empty()) notes += std::to_string(d.Faults.size()) + "-faults ";
         std::printf("%-16s %-6s %-7s %-11s %-12s %-12s %-10s %s\n", Escape(d.Serial).c_str(),

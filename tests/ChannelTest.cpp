@@ -77,11 +77,17 @@ TEST_P(Channel, OpensAndClosesThroughTheLibraryThatFoundTheDevice)
 
 TEST_P(Channel, FailsToOpenWhatTheDriverRefuses)
 {
-    // A serial text that is not a number is opened as "-1", which no device has.
+    // A device is opened by its serial text as listed, whatever its number reads as: "ABC" is
+    // -1 and "007" is 7, and neither "-1" nor "7" names a device.
     sim.Add(SimDevice("ABC", GetParam()));
-    TDevEntry unnamed = RecordOf(sim.Device("ABC"));
-    EXPECT_EQ(unnamed.SerialNumber, -1);
-    EXPECT_FALSE(ChannelOpen(unnamed));
+    sim.Add(SimDevice("007", GetParam()));
+    for (const char* listed : {"ABC", "007"}) {
+        TDevEntry record = RecordOf(sim.Device(listed));
+        EXPECT_TRUE(ChannelOpen(record)) << listed;
+        ChannelClose(record);
+    }
+    TDevEntry unknown("7", setup.DeviceCode, device.DriverKind);
+    EXPECT_FALSE(ChannelOpen(unknown));
 
     sim.Set(setup.Serial, [](gxsim::DeviceSetup& d) { d.OpenFails = true; });
     EXPECT_FALSE(ChannelOpen(device));

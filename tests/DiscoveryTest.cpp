@@ -231,43 +231,52 @@ TEST_F(Discovery, PanelsStackAndUnpluggedDevicesGoWithMessage6)
     EXPECT_EQ(form->DevPanel->minimumHeight(), 90);
 }
 
-TEST_F(Discovery, OneSilentNewDeviceFailsThePassAndStopsTheDetailsOfLaterDevices)
+// A new device that answers nothing is reported in red under its own prefix, once per plug-in;
+// it is not shown, and the other new devices of the pass are shown and identified as usual.
+TEST_F(Discovery, ADeviceThatAnswersNothingIsReportedOnceAndHoldsBackNoOther)
 {
-    sim.Add(Silent("4001"));
+    sim.Add(Silent("004001"));
     sim.Add(SimDevice("4002", Driver::Vendor));
     sim.Add(SimDevice("4003", Driver::Vendor, Mode::Application));
     Open();
 
-    const QStringList lines = Lines();
-    ASSERT_EQ(lines.size(), 1) << lines.join('\n').toStdString();
-    // The last reply of the pass was 4002's accepted command 4.
-    const QRegularExpression message5(
-        QStringLiteral("^Device -------\\t\\( *\\d+\\)Error 8 of searching for new devices\\. "
-                       "Last response code of the device 128$"));
-    EXPECT_TRUE(message5.match(lines[0]).hasMatch()) << lines[0].toStdString();
+    const QStringList lines = Lines().filter(QStringLiteral("Device    4001\t"));
+    const QRegularExpression rejected(
+        QStringLiteral("^Device    4001\\t\\( *\\d+\\)Error 8 of searching for new devices\\. "
+                       "Last response code of the device 0 \\(serial number \"004001\"\\)$"));
+    ASSERT_EQ(lines.size(), 1);
+    EXPECT_TRUE(rejected.match(lines[0]).hasMatch()) << lines[0].toStdString();
     EXPECT_EQ(LineColour(lines[0]), kRed);
-    EXPECT_TRUE(form->DeviceList.empty());
-    EXPECT_EQ(form->DevPanel->minimumHeight(), 90);
-
+    EXPECT_EQ(Device(4001), nullptr);
+    ASSERT_NE(Device(4002), nullptr);
+    ASSERT_NE(Device(4003), nullptr);
+    EXPECT_EQ(FormatVersion(Device(4002)->BootloaderVersion), QStringLiteral("GXBL-1.05"));
+    EXPECT_TRUE(Device(4003)->BootloaderStarted);
+    EXPECT_EQ(form->DevPanel->minimumHeight(), 2 * 96);
     // 4001: command 4, then "FL_READ_VERSION$" four times (unanswered text reaches a bootloader
-    // as garbage).
-    EXPECT_EQ(Packets("4001"), std::vector<int>{CMD_READ_FIRMWARE_VERSION});
-    EXPECT_EQ(sim.Journal("4001").back().Kind, "close");
-    // Later devices are still opened and asked for their version, but nothing more.
-    EXPECT_EQ(Packets("4002"), std::vector<int>{CMD_READ_FIRMWARE_VERSION});
-    EXPECT_EQ(sim.Journal("4002").back().Kind, "close");
-    EXPECT_EQ(TextCommands("4003"), std::vector<std::string>{"FL_READ_VERSION$"});
-    EXPECT_EQ(sim.Journal("4003").back().Kind, "close");
+    // as garbage), and closed again.
+    EXPECT_EQ(Packets("004001"), std::vector<int>{CMD_READ_FIRMWARE_VERSION});
+    EXPECT_EQ(sim.Journal("004001").back().Kind, "close");
+    NewLines();
 
-    // The next notification finds them all again as new.
-    sim.Set("4001", [](gxsim::DeviceSetup& d) { d.Faults.clear(); });
+    // Tried again at the next pass, and silent again: no second report while it stays plugged in.
+    sim.Add(SimDevice("4004", Driver::Vendor));
     Notify();
-    ASSERT_EQ(form->DeviceList.size(), 3u);
-    EXPECT_EQ(form->DeviceList[0]->SerialNumber, 4001);
-    EXPECT_TRUE(form->DeviceList[2]->BootloaderStarted);
+    EXPECT_EQ(NewLines().filter(QStringLiteral("Error 8")).size(), 0);
+    EXPECT_NE(Device(4004), nullptr);
+    // Plugged in again: reported again. Then, answering, it is shown like any other.
+    sim.Unplug("004001");
+    Notify();
+    sim.Plug("004001");
+    Notify();
+    EXPECT_EQ(NewLines().filter(QStringLiteral("Device    4001\t")).size(), 1);
+    sim.Set("004001", [](gxsim::DeviceSetup& d) { d.Faults.clear(); });
+    Notify();
+    ASSERT_NE(Device(4001), nullptr);
+    EXPECT_EQ(Device(4001)->SerialText, "004001");
 }
 
-TEST_F(Discovery, AFailedPassKeepsDetachedDevicesAndReportsTheLastReplyCode)
+TEST_F(Discovery, ARejectedDeviceHoldsBackNoRemoval)
 {
     sim.Add(SimDevice("4100", Driver::Vendor));
     Open();
@@ -280,27 +289,16 @@ TEST_F(Discovery, AFailedPassKeepsDetachedDevicesAndReportsTheLastReplyCode)
     refusing.Faults = {"status:131 cmd=4"};
     sim.Add(refusing);
     Notify();
-    const QStringList failed = NewLines();
-    ASSERT_EQ(failed.size(), 1);
-    EXPECT_TRUE(failed[0].endsWith(QStringLiteral(
-        ")Error 8 of searching for new devices. Last response code of the device 131")))
-        << failed[0].toStdString();
-    TDevEntry* known = Device(4100);
-    ASSERT_NE(known, nullptr);  // kept, panel and all
-    EXPECT_TRUE(known->Detached);
-    EXPECT_TRUE(known->Panel->Box);
-
-    // Back before the next successful pass: still removed by it, and shown again only after
-    // the notification that follows.
-    sim.Plug("4100");
-    sim.Set("4101", [](gxsim::DeviceSetup& d) { d.Faults.clear(); });
-    Notify();
-    EXPECT_EQ(NewLines().mid(0, 2), QStringList({Line("Device    4100\tDevice disconnected"),
-                                                 Line("Device    4101\tDevice connected")}));
+    const QStringList lines = NewLines();
+    ASSERT_EQ(lines.size(), 2);
+    EXPECT_EQ(lines[0], Line("Device    4100\tDevice disconnected"));
+    EXPECT_TRUE(lines[1].startsWith(Line("Device    4101\t(")));
+    EXPECT_TRUE(lines[1].endsWith(QStringLiteral(
+        ")Error 8 of searching for new devices. Last response code of the device 131 (serial "
+        "number \"4101\")")))
+        << lines[1].toStdString();
     EXPECT_EQ(Device(4100), nullptr);
-    Notify();
-    EXPECT_EQ(NewLines().value(0), Line("Device    4100\tDevice connected"));
-    EXPECT_NE(Device(4100), nullptr);
+    EXPECT_EQ(Device(4101), nullptr);
 }
 
 struct StartCase {
@@ -358,9 +356,8 @@ TEST_F(Discovery, AStartedDeviceComesBackInBootloaderModeWhenPluggedInAgain)
     EXPECT_EQ(panel.StatusLabel->text(), QStringLiteral("Device connected"));
 }
 
-TEST_F(Discovery, DevicesWhoseSerialTextsBothGiveMinusOne)
+TEST_F(Discovery, DevicesWhoseSerialTextsBothGiveMinusOneAreToldApartByTheirTexts)
 {
-    // Both open by the text -1, which the library takes as the first of them.
     sim.Add(SimDevice("-1", Driver::Vendor));
     sim.Add(SimDevice("ABC", Driver::Vendor));
     Open();
@@ -368,17 +365,44 @@ TEST_F(Discovery, DevicesWhoseSerialTextsBothGiveMinusOne)
     EXPECT_EQ(form->DeviceList[0]->SerialNumber, -1);
     EXPECT_EQ(form->DeviceList[1]->SerialNumber, -1);
     EXPECT_EQ(Lines().count(Line("Device      -1\tDevice connected")), 2);
-    const TDevEntry* first = form->DeviceList[0].get();
-    const QPointer<QGroupBox> secondBox = form->DeviceList[1]->Panel->Box;
+    // Each was identified through its own channel.
+    EXPECT_EQ(Packets("-1").size(), 3u);
+    EXPECT_EQ(Packets("ABC").size(), 3u);
+    const QPointer<QGroupBox> firstBox = form->DeviceList[0]->Panel->Box;
+    const TDevEntry* second = form->DeviceList[1].get();
     NewLines();
 
-    // Whichever device goes, the later record is the one taken away.
+    // The record of the device that went is the one taken away.
     sim.Unplug("-1");
     Notify();
     EXPECT_EQ(NewLines(), QStringList{Line("Device      -1\tDevice disconnected")});
     ASSERT_EQ(form->DeviceList.size(), 1u);
-    EXPECT_EQ(form->DeviceList[0].get(), first);
-    EXPECT_TRUE(secondBox.isNull());
+    EXPECT_EQ(form->DeviceList[0].get(), second);
+    EXPECT_EQ(second->SerialText, "ABC");
+    EXPECT_TRUE(firstBox.isNull());
+}
+
+// A second device whose library lists a serial text already taken is said once, in red, and left
+// alone: not shown, never opened.
+TEST_F(Discovery, ASecondDeviceWithATakenSerialTextIsReportedAndLeftAlone)
+{
+    gxsim::DeviceSetup first = SimDevice("4501a", Driver::Ftdi);
+    first.ListedSerial = "4501";
+    gxsim::DeviceSetup second = first;
+    second.Serial = "4501b";
+    sim.Add(first);
+    sim.Add(second);
+    Open();
+    ASSERT_EQ(form->DeviceList.size(), 1u);
+    const QString report = Line(
+        "Device    4501\tA second device with serial number \"4501\" on the same driver: not "
+        "shown and not updated");
+    EXPECT_EQ(Lines().count(report), 1);
+    EXPECT_EQ(LineColour(report), kRed);
+    EXPECT_TRUE(sim.Journal("4501b").empty());
+    Notify();
+    EXPECT_EQ(Lines().count(report), 1);  // once per plug-in
+    EXPECT_TRUE(sim.Journal("4501b").empty());
 }
 
 // Each pass logs one driver error here, so the lines count the passes.

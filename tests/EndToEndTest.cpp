@@ -389,4 +389,35 @@ TEST_F(EndToEnd, SigtermInTheMiddleOfWritesAbortsEveryDeviceAndSavesTheSettings)
     EXPECT_EQ(Read("COMMON", "Keep"), QStringLiteral("me"));
     EXPECT_EQ(Read("COMMON", "MainForm").section(QLatin1Char(','), 4, 4), QStringLiteral("1"));
 }
+
+// The close waits for every session; one that sits in a vendor library read waits as long as the
+// library does. A second request to end does not: the process ends at once with exit code 1 and
+// says which sessions still ran (they were asked to stop already).
+TEST_F(EndToEnd, ASecondSigtermDuringTheCloseEndsAtOnceNamingTheRunningSessions)
+{
+    gxsim::DeviceSetup stuck = Boot("8701", Driver::Vendor, 0x26013F37);
+    stuck.Faults = {"silent cmd=7 sector=11"};
+    stuck.ReadWaitMs = 30000;  // one read the loader cannot cut short
+    sim.Add(stuck);
+    sandbox.WriteSettings(Settings(true));
+    Start();
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            for (const gxsim::JournalEntry& e : sim.Journal("8701", "packet"))
+                if (e.Command() == CMD_WRITE_PART_V2 && e.Sector() == 11) return true;
+            return false;
+        },
+        60000));
+    const auto pid = static_cast<pid_t>(loader.processId());
+    ::kill(pid, SIGTERM);
+    // The close has begun and waits for the session's read.
+    EXPECT_FALSE(loader.waitForFinished(1000));
+    ::kill(pid, SIGTERM);
+    ASSERT_TRUE(loader.waitForFinished(15000)) << "the second request waited for the read";
+    EXPECT_EQ(loader.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(loader.exitCode(), 1);
+    const QString said = QString::fromLocal8Bit(loader.readAllStandardError());
+    EXPECT_TRUE(said.contains(QStringLiteral("sessions still running: 8701")))
+        << said.toStdString();
+}
 }  // namespace

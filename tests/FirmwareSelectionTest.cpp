@@ -5,6 +5,8 @@
 #include "app/Language.h"
 #include "app/LoaderError.h"
 #include "app/MainForm.h"
+#include "app/OpenDialog.h"
+#include "platform/SystemThreads.h"
 #include "devices/WorkerHost.h"
 #include "firmware/ImagePacking.h"
 #include "tests/TestSupport.h"
@@ -18,6 +20,8 @@
 #include <QThread>
 #include <QTimer>
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 #include <atomic>
 #include <thread>
@@ -185,6 +189,31 @@ TEST_F(FirmwareSelection, OpenDialogLoadsTheChosenFileAtOnce)
     QTimer::singleShot(0, [] { QApplication::activeModalWidget()->close(); });
     form->btnFwOpenClick();
     EXPECT_EQ(LogLines().size(), lines);
+}
+
+// A file dialog's file-system model runs a thread of its own. The dialog exists only while it is
+// shown, and when it is gone its thread has ended too, system thread and all: nothing of it is
+// left running (to be cut off by the program's end).
+TEST(OpenDialog, LeavesNoThreadOfItsOwnBehind)
+{
+    QWidget parent;
+    TOpenDialog dialog(&parent, {QStringLiteral("Any files (*.*)")});
+    // A sanitizer's run time starts a thread of its own with the process's first other thread:
+    // started here, it is not taken for the dialog's.
+    std::thread([] {}).join();
+    std::vector<uint64_t> before = SystemThreadIds();
+    QTimer::singleShot(0, [] {
+        auto* shown = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        ASSERT_NE(shown, nullptr);
+        EXPECT_EQ(shown->objectName(), QStringLiteral("OpenDialog1"));
+        shown->close();
+    });
+    EXPECT_TRUE(dialog.Execute(QString()).isEmpty());
+    EXPECT_EQ(parent.findChild<QFileDialog*>(), nullptr);
+    std::vector<uint64_t> after = SystemThreadIds();
+    std::sort(before.begin(), before.end());
+    std::sort(after.begin(), after.end());
+    EXPECT_EQ(after, before);
 }
 
 TEST_F(FirmwareSelection, OversizedBlockRaisesOnReadButIsAFailedLoadForAWorker)

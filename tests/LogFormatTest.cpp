@@ -162,7 +162,7 @@ TEST(LogFile, FirstLineCreatesFolderAndMarkSecondIsAppended)
     EXPECT_EQ(ReadAll(base + QStringLiteral("Logs/20150727.log")), expected);
 }
 
-TEST(LogFile, UnwritablePlaceFailsQuietly)
+TEST(LogFile, AnUnwritablePlaceFailsWithTheSystemsReason)
 {
     QTemporaryDir dir;
     const QString base = dir.path() + QLatin1Char('/');
@@ -170,6 +170,67 @@ TEST(LogFile, UnwritablePlaceFailsQuietly)
     QFile blocker(base + QStringLiteral("Logs"));
     ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
     blocker.close();
-    EXPECT_FALSE(AppendDailyLogLine(base, At(2020, 1, 1, 0, 0, 0, 0), QStringLiteral("x")));
+    QString reason;
+    EXPECT_FALSE(
+        AppendDailyLogLine(base, At(2020, 1, 1, 0, 0, 0, 0), QStringLiteral("x"), &reason));
+    EXPECT_FALSE(reason.isEmpty());
+    EXPECT_EQ(QFile(base + QStringLiteral("Logs")).size(), 0);
 }
+
+// A disk that fills up in the middle of a line: the line is taken back whole, and the next one,
+// with room again, starts on a line of its own. What an earlier crash left unfinished (a line
+// without its end, half a character) is ended first.
+struct CutShortCase {
+    const char* name;
+    QByteArray before;  // the day's file before the append
+    QByteArray kept;    // what of it stays once the next line is written
+    QByteArray joint;   // what ends its last line before the new one
+};
+class LogLineCutShort : public testing::TestWithParam<CutShortCase> {};
+
+TEST_P(LogLineCutShort, IsTakenBackWholeAndTheNextLineStandsApart)
+{
+    const CutShortCase& c = GetParam();
+    QTemporaryDir dir;
+    const QString base = dir.path() + QLatin1Char('/');
+    const QDateTime when = At(2015, 7, 27, 11, 24, 18, 5);
+    const QString path = DailyLogPath(base, when);
+    ASSERT_TRUE(QDir().mkpath(base + QStringLiteral("Logs")));
+    {
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(c.before);
+    }
+    const QString line = QStringLiteral("Device -------\tthe line that does not fit");
+    {
+        const FileSizeLimit limit(static_cast<rlim_t>(c.before.size() + 24));
+        ASSERT_TRUE(limit.Set());
+        QString reason;
+        EXPECT_FALSE(AppendDailyLogLine(base, when, line, &reason));
+        EXPECT_FALSE(reason.isEmpty());
+    }
+    // Nothing of the line stays (a half character dropped is dropped for good).
+    EXPECT_TRUE(c.before.startsWith(ReadAll(path)));
+    EXPECT_GE(ReadAll(path).size(), c.kept.size());
+    ASSERT_TRUE(AppendDailyLogLine(base, when, line));
+    EXPECT_EQ(ReadAll(path), c.kept + c.joint +
+                                 Utf16Le(QStringLiteral("[27.07.2015 11:24:18.005]\t") + line +
+                                         QStringLiteral("\r\n")));
+}
+
+const QByteArray kMark("\xFF\xFE", 2);
+const QByteArray kWholeLine =
+    Utf16Le(QStringLiteral("[27.07.2015 11:00:00.000]\tDevice -------\tan "
+                           "earlier line\r\n"));
+const QByteArray kCutLine =
+    Utf16Le(QStringLiteral("[27.07.2015 11:00:00.000]\tDevice -------\tcut"));
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, LogLineCutShort,
+    testing::Values(CutShortCase{"AfterWholeLines", kMark + kWholeLine, kMark + kWholeLine, ""},
+                    CutShortCase{"AfterALineWithoutItsEnd", kMark + kCutLine, kMark + kCutLine,
+                                 Utf16Le(QStringLiteral("\r\n"))},
+                    CutShortCase{"AfterHalfACharacter", kMark + kCutLine + QByteArray("c", 1),
+                                 kMark + kCutLine, Utf16Le(QStringLiteral("\r\n"))}),
+    [](const testing::TestParamInfo<CutShortCase>& info) { return std::string(info.param.name); });
 }  // namespace

@@ -177,14 +177,31 @@ TEST_F(LogTest, LinesAcrossMidnightGoToTwoFiles)
             Utf16Le(QStringLiteral("[01.01.2024 00:00:00.000]\tDevice -------\tnew year\r\n")));
 }
 
-TEST_F(LogTest, FileErrorsAreSilentAndTheLineStaysInTheView)
+// A full disk: the day's file is the system's device that always is. The failure is said once, in
+// red, with the file and the reason; the lines stay in the view; a write that succeeds again
+// ends the failure, and the next one is said again.
+TEST_F(LogTest, AFileThatCannotBeWrittenIsSaidOnceUntilAWriteSucceeds)
 {
-    QFile blocker(Logs());  // a file where the folder belongs
-    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
-    blocker.close();
+    form.LogClock = [] { return At(2015, 7, 27, 11, 0, 0, 0); };
+    ASSERT_TRUE(QDir().mkpath(Logs()));
+    const QString day = Logs() + QStringLiteral("/20150727.log");
+    ASSERT_TRUE(QFile::link(QStringLiteral("/dev/full"), day));
     form.cbWritelogToFile->setChecked(true);
-    form.AddLog(Error, QStringLiteral("still shown"));
-    EXPECT_EQ(LastLine(), QStringLiteral("Device -------\tstill shown"));
+    form.AddLog(Normal, QStringLiteral("first"));
+    form.AddLog(Normal, QStringLiteral("second"));
+    const QString said = QStringLiteral("Device -------\tCannot write the log file ") + day +
+                         QStringLiteral(": No space left on device");
+    EXPECT_EQ(LogLines(form), QStringList({QStringLiteral("Device -------\tfirst"), said,
+                                           QStringLiteral("Device -------\tsecond")}));
+    EXPECT_EQ(LineColour(form.reLog->document()->findBlockByNumber(1)), QColor(255, 0, 0));
+
+    ASSERT_TRUE(QFile::remove(day));
+    form.AddLog(Normal, QStringLiteral("third"));
+    EXPECT_TRUE(ReadAll(day).contains(Utf16Le(QStringLiteral("Device -------\tthird"))));
+    ASSERT_TRUE(QFile::remove(day));
+    ASSERT_TRUE(QFile::link(QStringLiteral("/dev/full"), day));
+    form.AddLog(Normal, QStringLiteral("fourth"));
+    EXPECT_EQ(LogLines(form).count(said), 2);
 }
 
 TEST_F(LogTest, BeforeTheWindowIsShownTheFileGoesBesideTheExecutable)

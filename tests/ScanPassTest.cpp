@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
 #include <stdexcept>
 #include <thread>
 
@@ -91,28 +92,99 @@ TEST_F(ScanPass, AMissingProcessorIdReplyIsLoggedWithoutADeviceNumber)
     EXPECT_EQ(host.ScanError, kScanOk);
 }
 
-TEST_F(ScanPass, ASilentDeviceFailsThePassWithTheLastReplyOfAnother)
+TEST_F(ScanPass, ADeviceThatAnswersNothingIsRejectedAndTheOthersAreIdentifiedAsUsual)
 {
     gxsim::DeviceSetup silent = SimDevice("4001", Driver::Vendor);
     silent.Faults = {"silent"};
     sim.Add(silent);
     sim.Add(SimDevice("4002", Driver::Vendor));
+    sim.Add(SimDevice("4003", Driver::Vendor, Mode::Application));
     Pass();
     EXPECT_EQ(host.ScanError, kScanNoAnswer);
-    EXPECT_EQ(host.LastReplyCode, 128);  // 4002's accepted command 4
+    ASSERT_EQ(host.Rejected.size(), 1u);
+    EXPECT_EQ(host.Rejected[0].Key, (TDeviceKey{VendorDriver, "4001"}));
+    EXPECT_EQ(host.Rejected[0].SerialNumber, 4001);
+    EXPECT_EQ(host.Rejected[0].ScanError, kScanNoAnswer);
+    EXPECT_EQ(host.Rejected[0].LastReplyCode, 0);  // its own: it sent nothing
+    EXPECT_EQ(host.LastReplyCode, 128);            // the pass's: 4003's was the last
     EXPECT_EQ(Packets("4001"), std::vector<int>{CMD_READ_FIRMWARE_VERSION});
     EXPECT_EQ(sim.Journal("4001").back().Kind, "close");
-    EXPECT_EQ(Packets("4002"), std::vector<int>{CMD_READ_FIRMWARE_VERSION});
+    // The failure of one holds back nothing of the others'.
+    ASSERT_EQ(host.Found.size(), 2u);
+    EXPECT_EQ(Packets("4002"), (std::vector<int>{CMD_READ_FIRMWARE_VERSION, CMD_READ_BOOT_VERSION,
+                                                 CMD_READ_PROCESSOR_ID}));
+    EXPECT_EQ(Found(4002)->ProcessorId, 0x26013F37u);
+    EXPECT_TRUE(Found(4003)->BootloaderStarted);
 }
 
-TEST_F(ScanPass, ADeviceThatDoesNotOpenIsError7)
+TEST_F(ScanPass, ADeviceThatDoesNotOpenIsRejectedWithError7)
 {
     gxsim::DeviceSetup refusing = SimDevice("4301", Driver::Ftdi);
     refusing.OpenFails = true;
     sim.Add(refusing);
     Pass();
     EXPECT_EQ(host.ScanError, kScanOpenFailed);
+    ASSERT_EQ(host.Rejected.size(), 1u);
+    EXPECT_EQ(host.Rejected[0].ScanError, kScanOpenFailed);
+    EXPECT_TRUE(host.Found.empty());
     EXPECT_TRUE(Packets("4301").empty());
+}
+
+// A serial text that does not come back from its number ("%d" of 7001 is not "007001") is opened
+// by the text as listed.
+class SerialTexts : public ScanPass, public testing::WithParamInterface<Driver> {};
+
+TEST_P(SerialTexts, WithLeadingZerosOpenAsListed)
+{
+    sim.Add(SimDevice("007001", GetParam()));
+    Pass();
+    EXPECT_TRUE(host.Rejected.empty());
+    ASSERT_EQ(host.Found.size(), 1u);
+    EXPECT_EQ(host.Found[0]->SerialNumber, 7001);
+    EXPECT_EQ(host.Found[0]->SerialText, "007001");
+    EXPECT_TRUE(host.Found[0]->InBootloader);
+    EXPECT_EQ(Packets("007001").size(), 3u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Drivers, SerialTexts, testing::Values(Driver::Ftdi, Driver::Vendor),
+                         [](const auto& info) {
+                             return std::string(info.param == Driver::Ftdi ? "Ftdi" : "Vendor");
+                         });
+
+// Devices are told apart by library and serial text: the same text on one library is a second
+// device the loader cannot reach on its own, and is never opened; the same number on the other
+// library is another device.
+TEST_F(ScanPass, ASecondDeviceWithAListedSerialTextIsRejectedUnopened)
+{
+    gxsim::DeviceSetup first = SimDevice("6001a", Driver::Vendor);
+    first.ListedSerial = "6001";
+    gxsim::DeviceSetup second = first;
+    second.Serial = "6001b";
+    gxsim::DeviceSetup otherLibrary = SimDevice("6001", Driver::Ftdi);
+    for (const auto& d : {first, second, otherLibrary}) sim.Add(d);
+    Pass();
+    ASSERT_EQ(host.Found.size(), 2u);
+    EXPECT_EQ(KeyOf(*host.Found[0]), (TDeviceKey{FtdiDriver, "6001"}));
+    EXPECT_EQ(KeyOf(*host.Found[1]), (TDeviceKey{VendorDriver, "6001"}));
+    ASSERT_EQ(host.Rejected.size(), 1u);
+    EXPECT_EQ(host.Rejected[0].Key, (TDeviceKey{VendorDriver, "6001"}));
+    EXPECT_EQ(host.Rejected[0].ScanError, kScanDuplicateSerial);
+    EXPECT_FALSE(sim.Journal("6001a").empty());
+    EXPECT_TRUE(sim.Journal("6001b").empty());
+
+    // Listed already: one of the two is the known device, the other a second one, and neither
+    // is opened. (The FTDI device is new again: only the vendor one became known.)
+    host.Devices.push_back(std::move(host.Found[1]));
+    host.Found.clear();
+    sim.ClearJournal("6001a");
+    Pass();
+    ASSERT_EQ(host.Found.size(), 1u);
+    EXPECT_EQ(host.Found[0]->DriverKind, FtdiDriver);
+    ASSERT_EQ(host.Rejected.size(), 1u);
+    EXPECT_EQ(host.Rejected[0].ScanError, kScanDuplicateSerial);
+    EXPECT_FALSE(host.Devices[0]->Detached);
+    EXPECT_TRUE(sim.Journal("6001a").empty());
+    EXPECT_TRUE(sim.Journal("6001b").empty());
 }
 
 struct StartCase {
@@ -159,18 +231,90 @@ TEST_F(ScanPass, OnlyExactDescriptionsAreListedAndLateOnesAreWaitedFor)
     EXPECT_TRUE(host.Lines.isEmpty());
 }
 
-TEST_F(ScanPass, AnFtdiListThatStaysIncompleteGivesNoFtdiDevicesAndNoMessage)
+// An FTDI list that cannot be read whole says nothing about the FTDI devices already known: they
+// are not taken for gone, and their sessions go on. The vendor list is judged on its own.
+struct ListCase {
+    const char* name;
+    std::function<void(SimSandbox&)> prepare;
+    bool ftdiComplete;  // the FTDI list was read whole
+    bool driverError;   // and message 37 was logged
+};
+class FtdiLists : public ScanPass, public testing::WithParamInterface<ListCase> {};
+
+TEST_P(FtdiLists, ThatCannotBeReadLeaveTheKnownFtdiDevicesAlone)
 {
-    gxsim::DeviceSetup never = SimDevice("5101", Driver::Ftdi);
-    never.LateDescription = 1000;
-    sim.Add(never);
-    sim.Add(SimDevice("5102", Driver::Vendor));
+    const ListCase& c = GetParam();
+    sim.Add(SimDevice("5501", Driver::Ftdi));
+    host.Devices.push_back(std::make_unique<TDevEntry>("5501", 0xFFFF, FtdiDriver));
+    host.Devices.push_back(std::make_unique<TDevEntry>("5502", 7, VendorDriver));  // unplugged
+    FunctionWorker session(host.WindowThreadObject(), {});
+    host.Devices[0]->Writer = &session;  // never started: a stop request would still show
+    sim.Add(SimDevice("5503", Driver::Vendor));
+    c.prepare(sim);
     Pass();
-    EXPECT_EQ(sim.Device("5101").DescriptionReads, 50u);
-    EXPECT_TRUE(sim.Journal("5101").empty());
+    host.Devices[0]->Writer = nullptr;
+
+    EXPECT_EQ(host.FtdiListComplete, c.ftdiComplete);
+    EXPECT_TRUE(host.VendorListComplete);
+    // Found again, or not seen at all: either way not gone.
+    EXPECT_FALSE(host.Devices[0]->Detached);
+    EXPECT_FALSE(session.StopRequested());
+    EXPECT_TRUE(host.Devices[1]->Detached);  // the vendor list says 5502 is gone
+    ASSERT_GE(host.Found.size(), 1u);
+    EXPECT_EQ(host.Found.back()->SerialNumber, 5503);
+    EXPECT_EQ(host.Lines.contains(Line("Device -------\tDriver error")), c.driverError);
+    EXPECT_TRUE(sim.Journal("5501").empty());  // a known device is not opened by a pass
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Calls, FtdiLists,
+    testing::Values(ListCase{"CountFails",
+                             [](SimSandbox& sim) {
+                                 sim.SetLibrary(
+                                     [](gxsim::LibrarySetup& l) { l.FtdiCountFails = true; });
+                             },
+                             false, true},
+                    ListCase{"ListFails",
+                             [](SimSandbox& sim) {
+                                 sim.SetLibrary(
+                                     [](gxsim::LibrarySetup& l) { l.FtdiListFails = true; });
+                             },
+                             false, true},
+                    // A description the driver never reads: 50 lists, 100 ms apart, then nothing.
+                    ListCase{"StaysIncomplete",
+                             [](SimSandbox& sim) {
+                                 gxsim::DeviceSetup never = SimDevice("5504", Driver::Ftdi);
+                                 never.LateDescription = 1000;
+                                 sim.Add(never);
+                             },
+                             false, false},
+                    // A USB-serial adapter another program holds open: none of ours, and no reason
+                    // to read the list again.
+                    ListCase{"AForeignNodeHeldOpenElsewhere",
+                             [](SimSandbox& sim) {
+                                 gxsim::DeviceSetup adapter = SimDevice("FT9Z", Driver::Ftdi);
+                                 adapter.Description = "FT232R USB UART";
+                                 adapter.OpenElsewhere = true;
+                                 sim.Add(adapter);
+                             },
+                             true, false}),
+    [](const testing::TestParamInfo<ListCase>& info) { return std::string(info.param.name); });
+
+TEST_F(ScanPass, AForeignNodeIsLeftOutAndTheListIsReadOnce)
+{
+    gxsim::DeviceSetup adapter = SimDevice("FT9Z", Driver::Ftdi);
+    adapter.OpenElsewhere = true;
+    sim.Add(adapter);
+    gxsim::DeviceSetup late = SimDevice("5601", Driver::Ftdi);
+    late.LateDescription = 2;  // a description read late is still waited for
+    sim.Add(late);
+    Pass();
+    EXPECT_TRUE(host.FtdiListComplete);
     ASSERT_EQ(host.Found.size(), 1u);
-    EXPECT_EQ(host.Found[0]->SerialNumber, 5102);
-    EXPECT_TRUE(host.Lines.isEmpty());
+    EXPECT_EQ(host.Found[0]->SerialNumber, 5601);
+    EXPECT_EQ(sim.Device("5601").DescriptionReads, 2u);  // three lists, not fifty
+    EXPECT_TRUE(sim.Journal("FT9Z").empty());
+    EXPECT_TRUE(host.Rejected.empty());
 }
 
 TEST_F(ScanPass, AFailingListIsADriverErrorAndTheOtherLibraryIsStillAsked)
@@ -183,6 +327,7 @@ TEST_F(ScanPass, AFailingListIsADriverErrorAndTheOtherLibraryIsStillAsked)
     EXPECT_EQ(host.Kinds, std::vector<int>{Error});
     ASSERT_EQ(host.Found.size(), 1u);
     EXPECT_EQ(host.Found[0]->SerialNumber, 5202);
+    EXPECT_FALSE(host.VendorListComplete);
 }
 
 TEST_F(ScanPass, KnownDevicesStayAndGoneOnesAreMarkedDetachedAndTheirSessionsAskedToStop)

@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <stdexcept>
 
 namespace {
 class SessionOnAPlainHost : public testing::Test {
@@ -151,6 +152,51 @@ TEST_F(SessionOnAPlainHost, AnUnknownProcessorIsLoggedAndTakesTheDefaultMap)
     EXPECT_EQ(host.Lines.value(0), QStringLiteral("Device    5004\tUnknown processor ID 0000ABCD"));
     EXPECT_EQ(host.Lines.value(1), QStringLiteral("Device    5004\tUpdating sectors from 4 to 4"));
     EXPECT_EQ(sim.Flash("5004")[0x4000], 0x22);
+}
+
+// An error that escapes one session's work ends that session, not the process: it fails with
+// code 8 and the error's text in red, its device gets the abort and is closed, and a session
+// running beside it goes on to its end.
+TEST_F(SessionOnAPlainHost, AnErrorInsideOneSessionEndsThatSessionOnly)
+{
+    gxsim::DeviceSetup small = SimDevice("5020", gxsim::Driver::Vendor);
+    small.ProcessorId = 0x400FE000;  // 512-byte sectors: done long before the other
+    gxsim::DeviceSetup slow = SimDevice("5021", gxsim::Driver::Ftdi);
+    slow.Faults = {"delay:40 cmd=7"};
+    TDevEntry& raising = Listed(small);
+    TDevEntry& other = Listed(slow);
+    LoadsPayload(std::vector<uint8_t>(0x4000, 0x5C));
+    auto first = std::make_unique<TWriteThread>(host, raising, false);
+    const QThread* raisingThread = first.get();
+    host.OnStartApplicationAsked = [raisingThread] {
+        if (QThread::currentThread() == raisingThread)
+            throw std::runtime_error("the window's copy of the option is gone");
+    };
+    raising.Writer = first.get();
+    ASSERT_TRUE(host.Workers->Start(std::move(first)));
+    auto second = std::make_unique<TWriteThread>(host, other, false);
+    other.Writer = second.get();
+    ASSERT_TRUE(host.Workers->Start(std::move(second)));
+    ASSERT_TRUE(WaitFor([&] { return host.Sessions.size() == 2; }, 60000));
+
+    ASSERT_EQ(host.Sessions[0].Device, &raising);
+    EXPECT_EQ(host.Sessions[0].ErrorCode, kWriteRaised);
+    const QString line = QStringLiteral(
+        "Device    5020\tException \"the window's copy of the option is gone\" of firmware "
+        "updating");
+    const qsizetype at = host.Lines.indexOf(line);
+    ASSERT_GE(at, 0) << host.Lines.join('\n').toStdString();
+    EXPECT_EQ(host.Kinds[static_cast<size_t>(at)], Error);
+    const std::vector<int> commands = Commands("5020");
+    ASSERT_GE(commands.size(), 2u);
+    EXPECT_EQ(commands[commands.size() - 2], CMD_FINISH);
+    EXPECT_EQ(commands.back(), CMD_ABORT);
+    EXPECT_EQ(sim.Journal("5020").back().Kind, "close");
+
+    ASSERT_EQ(host.Sessions[1].Device, &other);
+    EXPECT_EQ(host.Sessions[1].ErrorCode, kWriteOk);
+    EXPECT_EQ(Commands("5021").back(), CMD_FINISH);
+    EXPECT_EQ(sim.Journal("5021").back().Kind, "close");
 }
 
 // ---- Replies that come after their read gave up ----

@@ -1,6 +1,7 @@
 // The session record: one JSON line per ended session in Logs/YYYYMMDD.sessions.jsonl.
 
 #include "app/SessionRecord.h"
+#include "tests/TestSupport.h"
 
 #include <QDir>
 #include <QFile>
@@ -8,10 +9,6 @@
 #include <QJsonObject>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
-
-#include <csignal>
-
-#include <sys/resource.h>
 
 namespace {
 SessionRecord Sample(int32_t serial)
@@ -102,34 +99,6 @@ TEST(SessionRecord, ALineAnEarlierCrashLeftUnfinishedStaysApart)
     EXPECT_EQ(lines[1], "{\"time\":\"2026-12-");
     EXPECT_EQ(lines[2], SessionRecordLine(r).chopped(1));
 }
-
-// A file-size limit for as long as the object lives: a write past it stops part-way, for root as
-// for anyone (the signal it raises is ignored meanwhile).
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes)
-    {
-        if (getrlimit(RLIMIT_FSIZE, &saved_) != 0) return;
-        previous_ = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit small = saved_;
-        small.rlim_cur = bytes;
-        set_ = setrlimit(RLIMIT_FSIZE, &small) == 0;
-    }
-    ~FileSizeLimit()
-    {
-        if (previous_ == SIG_ERR) return;
-        setrlimit(RLIMIT_FSIZE, &saved_);
-        std::signal(SIGXFSZ, previous_);
-    }
-    FileSizeLimit(const FileSizeLimit&) = delete;
-    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
-    bool Set() const { return set_; }
-
-private:
-    rlimit saved_{};
-    void (*previous_)(int) = SIG_ERR;
-    bool set_ = false;
-};
 
 // The whole file, as a std::string so that a failure prints it readably.
 std::string ReadAll(const QString& path)

@@ -115,7 +115,7 @@ gxsim::DeviceSetup SimDevice(std::string serial, gxsim::Driver driver, gxsim::Mo
 TDevEntry RecordOf(const gxsim::DeviceSetup& device)
 {
     const bool ftdi = device.Kind == gxsim::Driver::Ftdi;
-    return TDevEntry(device.Serial, ftdi ? 0xFFFF : device.DeviceCode,
+    return TDevEntry(device.ListedSerialText(), ftdi ? 0xFFFF : device.DeviceCode,
                      ftdi ? FtdiDriver : VendorDriver);
 }
 

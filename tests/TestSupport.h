@@ -3,8 +3,11 @@
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <csignal>
 #include <functional>
 #include <ostream>
+
+#include <sys/resource.h>
 
 class QProcess;
 
@@ -64,3 +67,31 @@ void StartLoader(QProcess& process, const LoaderSandbox& sandbox, const QStringL
 
 // Every daily log file of a Logs folder (a run may pass midnight), decoded from UTF-16LE.
 QString ReadDailyLogs(const QString& logsFolder);
+
+// A file-size limit for as long as the object lives: a write past it stops part-way, for root as
+// for anyone (the signal it raises is ignored meanwhile).
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        if (getrlimit(RLIMIT_FSIZE, &saved_) != 0) return;
+        previous_ = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit small = saved_;
+        small.rlim_cur = bytes;
+        set_ = setrlimit(RLIMIT_FSIZE, &small) == 0;
+    }
+    ~FileSizeLimit()
+    {
+        if (previous_ == SIG_ERR) return;
+        setrlimit(RLIMIT_FSIZE, &saved_);
+        std::signal(SIGXFSZ, previous_);
+    }
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+    bool Set() const { return set_; }
+
+private:
+    rlimit saved_{};
+    void (*previous_)(int) = SIG_ERR;
+    bool set_ = false;
+};

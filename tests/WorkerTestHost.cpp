@@ -30,6 +30,9 @@ void TestWorkerHost::ScanFinished(TReadVersion& scan)
     ++ScanFinishedCalls;
     ScanError = scan.ScanError;
     LastReplyCode = scan.LastReplyCode;
+    Rejected = scan.Rejected;
+    FtdiListComplete = scan.FtdiListComplete;
+    VendorListComplete = scan.VendorListComplete;
     for (std::unique_ptr<TDevEntry>& device : scan.FoundDevices) Found.push_back(std::move(device));
     scan.FoundDevices.clear();
 }

@@ -29,7 +29,11 @@ public:
     bool LoadFirmware(TFirmwareBlockList& blocks, TFirmwareVersion& version) override;
     void WriteFinished(TWriteThread& session) override;
     void ShowProgress(TDevEntry& device, int position) override;
-    bool StartApplicationRequested() const override { return StartApplication.load(); }
+    bool StartApplicationRequested() const override
+    {
+        if (OnStartApplicationAsked) OnStartApplicationAsked();
+        return StartApplication.load();
+    }
     QString FirmwareSource() const override { return QString(); }
     TDeviceList& SharedDeviceList() override { return Devices; }
     std::recursive_mutex& SharedDeviceListLock() override { return Lock; }
@@ -54,6 +58,9 @@ public:
     int32_t ScanError = -1;
     int32_t LastReplyCode = -1;
     TDeviceList Found;
+    std::vector<TRejectedDevice> Rejected;
+    bool FtdiListComplete = false;
+    bool VendorListComplete = false;
 
     // Stands in for the window's LoadFirmware.
     std::function<bool(TFirmwareBlockList&, TFirmwareVersion&)> Load;
@@ -69,6 +76,8 @@ public:
     std::vector<SessionResult> Sessions;
     std::vector<int> Progress;
     std::atomic<bool> StartApplication = false;
+    // Runs on the session's thread when it asks for "Start application"; may raise.
+    std::function<void()> OnStartApplicationAsked;
 
     std::unique_ptr<WorkerRegistry> Workers;
 

@@ -18,6 +18,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLabel>
@@ -493,6 +494,24 @@ TEST_F(WriteSession, TheStartApplicationCopyFollowsTheBoxAndTheSettings)
     EXPECT_TRUE(form->StartApplicationRequested());
 }
 
+// A session record that cannot be written (the disk is full: the day's file is the system's device
+// that always is) is said once, in red, with the file and the reason; the verdict stands.
+TEST_F(WriteSession, ARecordThatCannotBeWrittenIsSaidOnce)
+{
+    sim.Add(Boot("3452", Driver::Vendor, kSmallProcessor));
+    OpenWithImage(ImageFile(std::vector<uint8_t>(1024, 0x55)),
+                  [&](TMainForm& f) { KeepRecords(f); });
+    const QString path = DailySessionRecordPath(files.path() + QLatin1Char('/'), kRecordTime);
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(path).path()));
+    ASSERT_TRUE(QFile::link(QStringLiteral("/dev/full"), path));
+    Write(3452);
+    Write(3452);
+    EXPECT_EQ(Status(3452), QStringLiteral("Firmware updating is successfully completed"));
+    const QString said = Line("Device -------\tCannot write the session record file ") + path +
+                         QStringLiteral(": No space left on device");
+    EXPECT_EQ(Lines().count(said), 1) << Lines().join('\n').toStdString();
+}
+
 TEST_F(WriteSession, EveryEndedSessionIsRecordedWhenTheLogFileIsOn)
 {
     gxsim::DeviceSetup device = Boot("3451", Driver::Vendor, kSmallProcessor);
@@ -738,10 +757,10 @@ TEST_F(WriteSession, AnUnpluggedDeviceIsAbortedReportedAsAnErrorAndRemoved)
     EXPECT_EQ(sector12, 1);
 }
 
-TEST_F(WriteSession, ASessionWhoseDeviceStopsBeingListedSendsAbortNotFinish)
+TEST_F(WriteSession, AListThatCannotBeReadLeavesARunningSessionAlone)
 {
-    // The driver's list fails: every device of that library counts as gone, though it still
-    // answers. Its session is stopped; the device gets the abort command.
+    // The FTDI driver's list fails while a device of its is written: that says nothing about the
+    // device, which still answers. Its session goes on to the end.
     sim.Add(SlowAtSector12("3951"));
     Open();
     TDevEntry* device = Device(3951);
@@ -751,37 +770,70 @@ TEST_F(WriteSession, ASessionWhoseDeviceStopsBeingListedSendsAbortNotFinish)
     ASSERT_TRUE(sim.Folder().UpdateLibrary([](gxsim::LibrarySetup& l) { l.FtdiCountFails = true; },
                                            &error));
     form->WMDeviceChange(kDevNodesChanged);
-    ASSERT_TRUE(WaitFor([&] { return Device(3951) == nullptr; }, 60000));
-    const std::vector<int> commands = Commands("3951");
-    EXPECT_EQ(commands.back(), CMD_ABORT);
-    EXPECT_EQ(Count("3951", CMD_FINISH), 0);
-    EXPECT_EQ(sim.Journal("3951").back().Kind, "close");
-    EXPECT_EQ(LinesOf(3951).filter(QStringLiteral(")Error 2 of firmware updating")).size(), 1)
-        << Lines().join('\n').toStdString();
+    ASSERT_TRUE(WaitFor(
+        [&] { return !device->Writer && !form->CurrentScan && !form->DevTimer->isActive(); },
+        60000));
+    EXPECT_EQ(Device(3951), device);
+    EXPECT_FALSE(device->Detached);
+    EXPECT_EQ(Status(3951), QStringLiteral("Firmware updating is successfully completed"));
+    EXPECT_EQ(Count("3951", CMD_FINISH), 1);
+    EXPECT_EQ(Count("3951", CMD_ABORT), 0);
+    EXPECT_EQ(Lines().count(Line("Device    3951\tDevice disconnected")), 0);
 }
 
-TEST_F(WriteSession, TheEndOfASessionRemovesItsOwnRecordNotTheFirstOfItsNumber)
+// Two devices that share a number are two records, each paired with its own device: unplugging
+// one neither stops the other's session nor leaves a record that hides the live device.
+struct TwinCase {
+    const char* name;
+    gxsim::DeviceSetup unplugged;
+    gxsim::DeviceSetup written;
+};
+class Twins : public WriteSession, public testing::WithParamInterface<TwinCase> {};
+
+TEST_P(Twins, UnpluggingOneLeavesTheOthersSessionAlone)
 {
-    // Both serial texts read as -1; both records open the device "-1".
-    sim.Add(SlowAtSector12("-1"));
-    sim.Add(SlowAtSector12("ABC"));
+    const TwinCase& c = GetParam();
+    sim.Add(c.unplugged);
+    sim.Add(c.written);
     Open();
     ASSERT_EQ(form->DeviceList.size(), 2u);
-    TDevEntry* first = form->DeviceList[0].get();
-    TDevEntry* second = form->DeviceList[1].get();
-    const QPointer<QLabel> firstStatus = first->Panel->StatusLabel;
-    // The later record is written; when a device of that number goes, the later record is the
-    // one a scan marks as gone.
-    second->Panel->UpdateButton->click();
-    ASSERT_TRUE(WaitForPart(sim, "-1", 12));
-    sim.Unplug("-1");
+    TDevEntry* gone = form->DeviceList[0].get();
+    TDevEntry* written = form->DeviceList[1].get();
+    ASSERT_EQ(KeyOf(*written).SerialText, c.written.ListedSerialText());
+    const int32_t number = written->SerialNumber;
+    ASSERT_EQ(gone->SerialNumber, number);
+    const QPointer<QLabel> goneStatus = gone->Panel->StatusLabel;
+    written->Panel->UpdateButton->click();
+    ASSERT_TRUE(WaitForPart(sim, c.written.Serial, 12));
+    sim.Unplug(c.unplugged.Serial);
     form->WMDeviceChange(kDevNodesChanged);
-    ASSERT_TRUE(WaitFor([&] { return form->DeviceList.size() == 1; }, 60000));
-    EXPECT_EQ(form->DeviceList[0].get(), first);
-    EXPECT_FALSE(firstStatus.isNull());
-    EXPECT_EQ(first->Panel->StatusLabel->text(), QStringLiteral("Device connected"));
-    EXPECT_EQ(Lines().count(Line("Device      -1\tDevice disconnected")), 1);
+    ASSERT_TRUE(WaitFor([&] { return form->DeviceList.size() == 1 && !written->Writer; }, 60000));
+    EXPECT_EQ(form->DeviceList[0].get(), written);
+    EXPECT_TRUE(goneStatus.isNull());
+    EXPECT_EQ(written->Panel->StatusLabel->text(),
+              QStringLiteral("Firmware updating is successfully completed"));
+    EXPECT_EQ(Count(c.written.Serial, CMD_FINISH), 1);
+    EXPECT_EQ(Lines().count(LogLinePrefix(number) + QStringLiteral("Device disconnected")), 1);
 }
+
+gxsim::DeviceSetup ListedAs(std::string name, Driver driver, std::string listed)
+{
+    gxsim::DeviceSetup d = SlowAtSector12(std::move(name));
+    d.Kind = driver;
+    d.ListedSerial = std::move(listed);
+    return d;
+}
+
+INSTANTIATE_TEST_SUITE_P(SharedNumbers, Twins,
+                         testing::Values(
+                             // Both serial texts read as -1.
+                             TwinCase{"BothMinusOne", SlowAtSector12("-1"), SlowAtSector12("ABC")},
+                             // One number through both libraries (FTDI devices are listed first).
+                             TwinCase{"BothLibraries", ListedAs("4601", Driver::Ftdi, ""),
+                                      ListedAs("v4601", Driver::Vendor, "4601")}),
+                         [](const testing::TestParamInfo<TwinCase>& info) {
+                             return std::string(info.param.name);
+                         });
 
 TEST_F(WriteSession, ADeviceFoundGoneRightAfterItsSessionEndedGoesWithThatPass)
 {

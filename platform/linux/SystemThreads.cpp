@@ -1,9 +1,12 @@
 #include "platform/SystemThreads.h"
 
+#include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <string>
 #include <thread>
 
+#include <dirent.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -20,4 +23,28 @@ void AwaitSystemThreadExit(uint64_t id, int timeoutMs)
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     while (access(task.c_str(), F_OK) == 0 && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::microseconds(100));
+}
+
+std::vector<uint64_t> SystemThreadIds()
+{
+    std::vector<uint64_t> ids;
+    DIR* tasks = opendir("/proc/self/task");
+    if (!tasks) return ids;
+    while (const dirent* entry = readdir(tasks)) {
+        char* end = nullptr;
+        const unsigned long long id = std::strtoull(entry->d_name, &end, 10);
+        if (end != entry->d_name && *end == '\0') ids.push_back(id);
+    }
+    closedir(tasks);
+    return ids;
+}
+
+void AwaitSystemThreadsExit(const std::vector<uint64_t>& ids, int timeoutMs)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (const uint64_t id : ids) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        AwaitSystemThreadExit(id, static_cast<int>(std::max<long long>(0, left.count())));
+    }
 }
