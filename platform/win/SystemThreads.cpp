@@ -6,9 +6,6 @@
 
 #include <tlhelp32.h>
 
-#include <algorithm>
-#include <chrono>
-
 uint64_t CurrentSystemThreadId()
 {
     return GetCurrentThreadId();
@@ -35,14 +32,4 @@ std::vector<uint64_t> SystemThreadIds()
          more = Thread32Next(snapshot.get(), &entry))
         if (entry.th32OwnerProcessID == process) ids.push_back(entry.th32ThreadID);
     return ids;
-}
-
-void AwaitSystemThreadsExit(const std::vector<uint64_t>& ids, int timeoutMs)
-{
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    for (const uint64_t id : ids) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        AwaitSystemThreadExit(id, static_cast<int>(std::max<long long>(0, left.count())));
-    }
 }
